@@ -1,0 +1,41 @@
+#pragma once
+
+#include "conversion/ConversionDirection.h"
+#include "conversion/ProgressView.h"
+
+#include <string_view>
+
+namespace fanjian {
+
+// One conversion run over a folder: the files directly in each immediate subfolder, then the
+// files directly in the folder itself, whose names end in .txt .htm .html .asp .php .php3 .jsp or
+// .js (any letter case), converted into the folder's "GB" (or "BIG5") subfolder, which mirrors one
+// level of subfolders. Input files are never changed.
+//
+// Everything shows through the view: progress, the result list, failures. A run reports no
+// failure to its caller; an exception thrown by the view leaves the run (its files closed, all
+// completed lines on disk) and reaches the caller unchanged.
+class ConversionRun {
+public:
+    void Run(ConversionDirection direction, std::string_view folderPath, std::string_view programDirectory,
+             ProgressView& view);
+};
+
+// Texts a run shows.
+namespace texts {
+inline constexpr std::string_view kPathMissing = "未輸入轉換路徑";
+inline constexpr std::string_view kFailureStatus = "系統資料已損毀";
+inline constexpr std::string_view kFailureItem = "系統資料已損毀！";
+inline constexpr std::string_view kReinstallItem = "請重新安裝！";
+std::string_view Status(ConversionDirection direction);
+std::string_view Completion(ConversionDirection direction);
+std::string_view OutputFolderName(ConversionDirection direction);
+} // namespace texts
+
+// The rules a run applies, open for tests and for the window.
+bool IsAcceptedFolderPath(std::string_view folderPath);
+bool IsSelectedFileName(std::string_view name);
+// The absolute path without doubled separators or "." pieces.
+std::string ShortPath(std::string_view path);
+
+} // namespace fanjian

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string_view>
+
+namespace fanjian {
+
+// What a conversion run shows while it goes on. The run composes every text complete (UTF-8);
+// a view shows it as given. A view may throw to abandon the run (the program is closing): the
+// exception is no run failure and passes through the run to its caller.
+//
+// The text handed to ShowCharacterCount lives only for the call; a view that keeps it copies it.
+class ProgressView {
+public:
+    virtual ~ProgressView() = default;
+
+    virtual void ClearSourceList() = 0;
+    virtual void AddSourceListItem(std::string_view text) = 0;
+    virtual void ClearResultList() = 0;
+    virtual void AddResultListItem(std::string_view text) = 0;
+    virtual void ShowStatus(std::string_view text) = 0;
+    virtual void ShowFileName(std::string_view text) = 0;
+    virtual void ShowFileCount(std::string_view text) = 0;
+    virtual void ShowCharacterCount(std::string_view text) = 0;
+    // Handles whatever is waiting for the program's windows, without waiting for more.
+    virtual void ProcessPendingEvents() = 0;
+};
+
+} // namespace fanjian

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "conversion/ConversionDirection.h"
+#include "conversion/Errors.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fanjian {
+
+// The Big5 <-> GB2312 code table, read from the SQLite file "mervik.pcx" in the program
+// directory (table MERVIK, numeric columns big5 and gb). One table serves both directions:
+// Traditional -> Simplified seeks big5 and takes gb, Simplified -> Traditional the reverse.
+//
+// The whole table is read once at Open; each Lookup then answers what
+//   Select big5,gb from MERVIK Where Big5=<code>   (or Where gb=<code>)
+// would give as its first row, rows taken in rowid order.
+class CharacterDictionary {
+public:
+    static constexpr std::string_view kFileName = "mervik.pcx";
+
+    CharacterDictionary();
+    ~CharacterDictionary();
+    CharacterDictionary(const CharacterDictionary&) = delete;
+    CharacterDictionary& operator=(const CharacterDictionary&) = delete;
+
+    // Opens programDirectory + "/" + "mervik.pcx" read-only. Throws DictionaryError when the file
+    // is missing, is no SQLite database, or lacks the table or its columns. Never creates a file.
+    void Open(std::string_view programDirectory);
+
+    // The code of the other script for a character code, or nothing when no row holds it.
+    // Throws DictionaryError when the first matching row holds no usable value (NULL, not a
+    // whole number, or outside 256..65535), or when the dictionary is not open.
+    std::optional<std::uint16_t> Lookup(ConversionDirection direction, std::uint16_t code) const
+    {
+        if (!open_)
+            ThrowNotOpen();
+        const std::uint16_t answer = Table(direction)[code];
+        if (answer >= kFirstDoubleByteCode)
+            return answer;
+        if (answer == kNoRow)
+            return std::nullopt;
+        ThrowBadRow(direction, code);
+    }
+
+    void Close();
+    bool IsOpen() const noexcept { return open_; }
+
+    // The path Open reads for a program directory.
+    static std::string FilePath(std::string_view programDirectory);
+
+private:
+    static constexpr std::uint16_t kNoRow = 0;
+    static constexpr std::uint16_t kBadRow = 1;
+    static constexpr std::uint16_t kFirstDoubleByteCode = 256;
+
+    const std::uint16_t* Table(ConversionDirection direction) const noexcept
+    {
+        return direction == ConversionDirection::TraditionalToSimplified ? toGb_.data() : toBig5_.data();
+    }
+    [[noreturn]] static void ThrowNotOpen();
+    [[noreturn]] static void ThrowBadRow(ConversionDirection direction, std::uint16_t code);
+
+    // Indexed by the code sought; kNoRow, kBadRow or the code taken from the first matching row.
+    std::vector<std::uint16_t> toGb_;
+    std::vector<std::uint16_t> toBig5_;
+    bool open_ = false;
+};
+
+} // namespace fanjian
