@@ -3,6 +3,7 @@
 #include "conversion/ConversionDirection.h"
 #include "conversion/ProgressView.h"
 
+#include <string>
 #include <string_view>
 
 namespace fanjian {

@@ -1,0 +1,135 @@
+#include "dictionary/CharacterDictionary.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using fanjian::CharacterDictionary;
+using fanjian::ConversionDirection;
+using fanjian::DictionaryError;
+using namespace fanjian::testing;
+
+namespace {
+
+constexpr auto kToGb = ConversionDirection::TraditionalToSimplified;
+constexpr auto kToBig5 = ConversionDirection::SimplifiedToTraditional;
+
+TEST(CharacterDictionary, AnswersTheWorkedExampleInBothDirections)
+{
+    TempDir dir;
+    WriteDictionary(dir.path(), {{45290, 47610}});
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    EXPECT_EQ(dictionary.Lookup(kToGb, 45290), 47610);
+    EXPECT_EQ(dictionary.Lookup(kToBig5, 47610), 45290);
+    // Asked twice, the same answer.
+    EXPECT_EQ(dictionary.Lookup(kToGb, 45290), 47610);
+    // A code held by no row, in either column.
+    EXPECT_EQ(dictionary.Lookup(kToGb, 47610), std::nullopt);
+    EXPECT_EQ(dictionary.Lookup(kToBig5, 45290), std::nullopt);
+    EXPECT_EQ(dictionary.Lookup(kToGb, 0xFFFF), std::nullopt);
+}
+
+TEST(CharacterDictionary, TheFirstRowInTableOrderDecidesDuplicates)
+{
+    TempDir dir;
+    // Two Traditional characters share one Simplified form; the first row written wins.
+    WriteDictionary(dir.path(), {{0xC5E7, 0xB7A2}, {0xB56F, 0xB7A2}, {0xB56F, 0xB0A1}, {0xA4A4, 0xD6D0}});
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    EXPECT_EQ(dictionary.Lookup(kToBig5, 0xB7A2), 0xC5E7);
+    EXPECT_EQ(dictionary.Lookup(kToGb, 0xB56F), 0xB7A2);
+    EXPECT_EQ(dictionary.Lookup(kToBig5, 0xB0A1), 0xB56F);
+    EXPECT_EQ(dictionary.Lookup(kToGb, 0xA4A4), 0xD6D0);
+}
+
+TEST(CharacterDictionary, RowOrderIsRowidOrderNotInsertionOrKeyOrder)
+{
+    TempDir dir;
+    // Rows inserted with explicit rowids out of order, and an index that would order by gb.
+    WriteDatabase(dir.path() / "mervik.pcx",
+                  "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
+                  "CREATE INDEX by_gb ON MERVIK (gb, big5);"
+                  "INSERT INTO MERVIK (rowid, big5, gb) VALUES (5, 40000, 50000);"
+                  "INSERT INTO MERVIK (rowid, big5, gb) VALUES (2, 40000, 60000);"
+                  "INSERT INTO MERVIK (rowid, big5, gb) VALUES (9, 30000, 50000);");
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    EXPECT_EQ(dictionary.Lookup(kToGb, 40000), 60000);
+    EXPECT_EQ(dictionary.Lookup(kToBig5, 50000), 40000);
+}
+
+TEST(CharacterDictionary, AFirstRowWithoutAUsableValueFailsThatLookupOnly)
+{
+    TempDir dir;
+    WriteDatabase(dir.path() / "mervik.pcx",
+                  "CREATE TABLE MERVIK (big5 NUMERIC, gb NUMERIC);"
+                  "INSERT INTO MERVIK VALUES (41000, NULL);"      // empty value
+                  "INSERT INTO MERVIK VALUES (41000, 47610);"     // later row never read
+                  "INSERT INTO MERVIK VALUES (41001, 'abc');"     // not a number
+                  "INSERT INTO MERVIK VALUES (41002, 47610.5);"   // not a whole number
+                  "INSERT INTO MERVIK VALUES (41003, 97);"        // no double-byte character
+                  "INSERT INTO MERVIK VALUES (41004, 70000);"     // beyond 16 bits
+                  "INSERT INTO MERVIK VALUES (41005, 47611.0);"   // a whole number after all
+                  "INSERT INTO MERVIK VALUES (41006, 47612);");
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    for (int code : {41000, 41001, 41002, 41003, 41004})
+        EXPECT_THROW(dictionary.Lookup(kToGb, static_cast<std::uint16_t>(code)), DictionaryError) << code;
+    EXPECT_EQ(dictionary.Lookup(kToGb, 41005), 47611);
+    EXPECT_EQ(dictionary.Lookup(kToGb, 41006), 47612);
+    // The other direction over the same rows: 47610 is first held by the row with 41000.
+    EXPECT_EQ(dictionary.Lookup(kToBig5, 47610), 41000);
+}
+
+TEST(CharacterDictionary, OpenFailsOnMissingEmptyOrBrokenFilesAndCreatesNothing)
+{
+    TempDir dir;
+    CharacterDictionary dictionary;
+    EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "mervik.pcx"));
+    EXPECT_FALSE(dictionary.IsOpen());
+
+    WriteFile(dir.path() / "mervik.pcx", "");
+    EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+    EXPECT_EQ(std::filesystem::file_size(dir.path() / "mervik.pcx"), 0u);
+
+    WriteFile(dir.path() / "mervik.pcx", std::string(4096, 'x'));
+    EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+
+    std::filesystem::remove(dir.path() / "mervik.pcx");
+    WriteDatabase(dir.path() / "mervik.pcx", "CREATE TABLE OTHER (big5 INTEGER, gb INTEGER);");
+    EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+
+    std::filesystem::remove(dir.path() / "mervik.pcx");
+    WriteDatabase(dir.path() / "mervik.pcx", "CREATE TABLE MERVIK (big5 INTEGER, simplified INTEGER);");
+    EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+}
+
+TEST(CharacterDictionary, FindsItsFileByJoiningWithASeparatorUnnormalised)
+{
+    EXPECT_EQ(CharacterDictionary::FilePath("/opt/fanjian"), "/opt/fanjian/mervik.pcx");
+    EXPECT_EQ(CharacterDictionary::FilePath("/opt/fanjian/"), "/opt/fanjian//mervik.pcx");
+    EXPECT_EQ(CharacterDictionary::FilePath("/"), "//mervik.pcx");
+
+    TempDir dir;
+    WriteDictionary(dir.path(), {{45290, 47610}});
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str() + "/");
+    EXPECT_EQ(dictionary.Lookup(kToGb, 45290), 47610);
+}
+
+TEST(CharacterDictionary, NoLookupAfterClose)
+{
+    TempDir dir;
+    WriteDictionary(dir.path(), {{45290, 47610}});
+    CharacterDictionary dictionary;
+    EXPECT_THROW(dictionary.Lookup(kToGb, 45290), DictionaryError);
+    dictionary.Open(dir.str());
+    dictionary.Close();
+    EXPECT_THROW(dictionary.Lookup(kToGb, 45290), DictionaryError);
+}
+
+} // namespace

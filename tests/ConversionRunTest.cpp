@@ -1,0 +1,325 @@
+#include "conversion/ConversionRun.h"
+
+#include "RecordingView.h"
+#include "TestSupport.h"
+#include "conversion/LineConverter.h"
+#include "dictionary/CharacterDictionary.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+using fanjian::ConversionDirection;
+using fanjian::ConversionRun;
+using namespace fanjian::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kToGb = ConversionDirection::TraditionalToSimplified;
+constexpr auto kToBig5 = ConversionDirection::SimplifiedToTraditional;
+
+const std::vector<std::string> kFailureItems = {"系統資料已損毀！", "請重新安裝！"};
+
+class ConversionRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // 國 <-> 国 and 中 <-> 中; Big5 C0C0 has a row without a gb value: looking it up fails.
+        WriteDatabase(program_.path() / "mervik.pcx",
+                      "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
+                      "INSERT INTO MERVIK VALUES (45290, 47610);"
+                      "INSERT INTO MERVIK VALUES (42148, 54992);"
+                      "INSERT INTO MERVIK VALUES (49344, NULL);");
+        fs::create_directory(site());
+    }
+
+    fs::path site() const { return root_.path() / "site"; }
+    std::string F() const { return site().string(); }
+
+    void Run(ConversionDirection direction, const std::string& folder)
+    {
+        view_.calls.clear();
+        ConversionRun().Run(direction, folder, program_.str(), view_);
+    }
+
+    std::vector<std::string> SourceItems() const { return view_.Texts("AddSourceListItem"); }
+    std::vector<std::string> ResultItems() const { return view_.Texts("AddResultListItem"); }
+    std::string LastStatus() const { return view_.Texts("ShowStatus").back(); }
+
+    TempDir root_;
+    TempDir program_;
+    RecordingView view_;
+};
+
+TEST_F(ConversionRunTest, RejectsPathsThatNameNoFolderBelowTheRoot)
+{
+    for (const std::string path : {"", "site", "./site", "C:\\site", "/", "//", "/.", "/./", "/..", "/tmp/.."}) {
+        Run(kToGb, path);
+        EXPECT_EQ(view_.calls, (std::vector<std::string>{"ClearSourceList", "ClearResultList",
+                                                         "AddSourceListItem 未輸入轉換路徑"}))
+            << "'" << path << "'";
+    }
+    EXPECT_TRUE(fanjian::IsAcceptedFolderPath("/a"));
+    EXPECT_TRUE(fanjian::IsAcceptedFolderPath("/a/"));
+    EXPECT_TRUE(fanjian::IsAcceptedFolderPath("/a/b/.."));
+}
+
+TEST_F(ConversionRunTest, SelectsTheEightEndingsInAnyLetterCase)
+{
+    for (const char* name : {"INDEX.HTM", "a.Js", "x.PHP3", ".txt", "a.html", "b.asp", "c.jsp", "d.php"})
+        EXPECT_TRUE(fanjian::IsSelectedFileName(name)) << name;
+    for (const char* name : {"a.json", "a.html.bak", "a.shtml", "a.php4", "README", "txt", "a.tx"})
+        EXPECT_FALSE(fanjian::IsSelectedFileName(name)) << name;
+}
+
+TEST_F(ConversionRunTest, ShortPathDropsDoubledSeparatorsAndDotPieces)
+{
+    EXPECT_EQ(fanjian::ShortPath("/a//b/./c.htm"), "/a/b/c.htm");
+    EXPECT_EQ(fanjian::ShortPath("/./a/../b.txt"), "/a/../b.txt");
+    EXPECT_EQ(fanjian::ShortPath("//x.js"), "/x.js");
+}
+
+TEST_F(ConversionRunTest, ConvertsSubfoldersFirstThenTheFolderWithEveryCallInOrder)
+{
+    fs::create_directories(site() / "news" / "deeper");
+    WriteFile(site() / "news" / "a.htm", Bytes("B0EA 61 0A"));
+    WriteFile(site() / "news" / "deeper" / "b.htm", Bytes("B0EA"));
+    WriteFile(site() / "news" / "notes.doc", Bytes("B0EA"));
+    WriteFile(site() / "index.htm", "<meta charset=big5>\n" + Bytes("A4A4"));
+    fs::create_directory(site() / "empty");
+
+    Run(kToGb, F());
+    const std::string f = F();
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{
+                               "ClearSourceList",
+                               "ClearResultList",
+                               "ShowStatus 繁轉簡轉換中",
+                               "ProcessPendingEvents",
+                               "AddSourceListItem " + f + "/news/a.htm",
+                               "ShowFileName 檔名 a.htm",
+                               "ShowFileCount 第 1 檔案",
+                               "ProcessPendingEvents",
+                               "ShowCharacterCount 第 1 字",
+                               "ProcessPendingEvents",
+                               "AddResultListItem " + f + "/GB/news/a.htm",
+                               "ProcessPendingEvents",
+                               "AddSourceListItem " + f + "/index.htm",
+                               "ShowFileName 檔名 index.htm",
+                               "ShowFileCount 第 2 檔案",
+                               "ProcessPendingEvents",
+                               "ShowCharacterCount 第 2 字",
+                               "ProcessPendingEvents",
+                               "AddResultListItem " + f + "/GB/index.htm",
+                               "ProcessPendingEvents",
+                               "ShowStatus 繁轉簡轉換完成",
+                           }));
+    EXPECT_EQ(ReadFile(site() / "GB" / "news" / "a.htm"), Bytes("B9FA 61 0D0A"));
+    EXPECT_EQ(ReadFile(site() / "GB" / "index.htm"), "<meta charset=gb2312>\r\n" + Bytes("D6D0 0D0A"));
+    // Inputs untouched; one level mirrored; only folders that received a file exist.
+    EXPECT_EQ(ReadFile(site() / "news" / "a.htm"), Bytes("B0EA 61 0A"));
+    EXPECT_FALSE(fs::exists(site() / "GB" / "news" / "deeper"));
+    EXPECT_FALSE(fs::exists(site() / "GB" / "news" / "notes.doc"));
+    EXPECT_FALSE(fs::exists(site() / "GB" / "empty"));
+
+    // The other direction goes into BIG5 and brings the characters back.
+    fs::rename(site() / "GB" / "index.htm", site() / "index.htm");
+    Run(kToBig5, F());
+    EXPECT_EQ(view_.Texts("ShowStatus"), (std::vector<std::string>{"簡轉繁轉換中", "簡轉繁轉換完成"}));
+    EXPECT_EQ(ReadFile(site() / "BIG5" / "index.htm"), "<meta charset=big5>\r\n" + Bytes("A4A4 0D0A"));
+}
+
+TEST_F(ConversionRunTest, EndsEveryLineWithCrLfWhateverEndedItInTheInput)
+{
+    WriteFile(site() / "lines.txt", "a\r\nb\rc\n\nd");
+    WriteFile(site() / "empty.txt", "");
+    WriteFile(site() / "cr.txt", "\r");
+    Run(kToGb, F());
+    EXPECT_EQ(ReadFile(site() / "GB" / "lines.txt"), "a\r\nb\r\nc\r\n\r\nd\r\n");
+    EXPECT_EQ(ReadFile(site() / "GB" / "empty.txt"), "");
+    EXPECT_EQ(ReadFile(site() / "GB" / "cr.txt"), "\r\n");
+    EXPECT_EQ(SourceItems().size(), 3u);
+    EXPECT_EQ(ResultItems().size(), 3u);
+    EXPECT_EQ(LastStatus(), "繁轉簡轉換完成");
+}
+
+TEST_F(ConversionRunTest, KeepsTheFolderPathAsTypedInOutputPaths)
+{
+    fs::create_directory(site() / "s");
+    WriteFile(site() / "s" / "a.txt", "x");
+    Run(kToGb, F() + "/");
+    EXPECT_EQ(SourceItems(), (std::vector<std::string>{F() + "/s/a.txt"}));
+    EXPECT_EQ(ResultItems(), (std::vector<std::string>{F() + "//GB/s/a.txt"}));
+}
+
+TEST_F(ConversionRunTest, AnEarlierOutputFolderIsAnOrdinarySubfolderLater)
+{
+    WriteFile(site() / "index.htm", Bytes("B0EA"));
+    Run(kToGb, F());
+    Run(kToGb, F());
+    EXPECT_EQ(ReadFile(site() / "GB" / "GB" / "index.htm"), Bytes("B9FA 0D0A"));
+    EXPECT_EQ(ReadFile(site() / "GB" / "index.htm"), Bytes("B9FA 0D0A"));
+    Run(kToBig5, F());
+    EXPECT_EQ(ReadFile(site() / "BIG5" / "GB" / "index.htm"), Bytes("B0EA 0D0A"));
+    EXPECT_EQ(LastStatus(), "簡轉繁轉換完成");
+}
+
+TEST_F(ConversionRunTest, AFolderWithoutSelectedFilesCompletesWithoutOutput)
+{
+    WriteFile(site() / "a.json", "{}");
+    ASSERT_EQ(::mkfifo((site() / "pipe.txt").c_str(), 0600), 0);
+    Run(kToGb, F());
+    EXPECT_TRUE(SourceItems().empty());
+    EXPECT_TRUE(ResultItems().empty());
+    EXPECT_FALSE(fs::exists(site() / "GB"));
+    EXPECT_EQ(view_.Texts("ShowStatus"), (std::vector<std::string>{"繁轉簡轉換中", "繁轉簡轉換完成"}));
+}
+
+TEST_F(ConversionRunTest, AFailingLookupEndsTheRunKeepingWhatWasWritten)
+{
+    fs::create_directory(site() / "s");
+    WriteFile(site() / "s" / "first.htm", Bytes("B0EA 0A"));
+    WriteFile(site() / "second.htm", Bytes("A4A4 0A B0EA C0C0 0A 61"));
+    Run(kToGb, F());
+    EXPECT_EQ(view_.Texts("ShowStatus"), (std::vector<std::string>{"繁轉簡轉換中", "系統資料已損毀"}));
+    EXPECT_EQ(SourceItems(), (std::vector<std::string>{F() + "/s/first.htm", F() + "/second.htm", kFailureItems[0],
+                                                       kFailureItems[1]}));
+    EXPECT_EQ(ResultItems(), (std::vector<std::string>{F() + "/GB/s/first.htm"}));
+    EXPECT_EQ(ReadFile(site() / "GB" / "s" / "first.htm"), Bytes("B9FA 0D0A"));
+    // The line before the failure is written; nothing of the failing line is.
+    EXPECT_EQ(ReadFile(site() / "GB" / "second.htm"), Bytes("D6D0 0D0A"));
+    // The counts stay where the failure left them.
+    EXPECT_EQ(view_.Texts("ShowCharacterCount").back(), "第 3 字");
+}
+
+TEST_F(ConversionRunTest, FailsWithTheFailureTextsWhenTheDictionaryOrFolderIsMissing)
+{
+    WriteFile(site() / "a.txt", "x");
+    view_.calls.clear();
+    ConversionRun().Run(kToGb, F(), (root_.path() / "nowhere").string(), view_);
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{"ClearSourceList", "ClearResultList", "ShowStatus 繁轉簡轉換中",
+                                                     "ProcessPendingEvents", "ShowStatus 系統資料已損毀",
+                                                     "AddSourceListItem 系統資料已損毀！",
+                                                     "AddSourceListItem 請重新安裝！"}));
+    EXPECT_FALSE(fs::exists(site() / "GB"));
+    EXPECT_FALSE(fs::exists(root_.path() / "nowhere" / "mervik.pcx"));
+
+    Run(kToGb, F() + "/missing");
+    EXPECT_EQ(SourceItems(), kFailureItems);
+    WriteFile(site() / "file", "");
+    Run(kToGb, F() + "/file");
+    EXPECT_EQ(SourceItems(), kFailureItems);
+}
+
+TEST_F(ConversionRunTest, NeverWritesIntoItsInputThroughLinks)
+{
+    const std::string input = Bytes("B0EA 0A") + "second line\n";
+    WriteFile(site() / "index.htm", input);
+
+    // The output folder is a link back to the folder itself.
+    fs::create_directory_symlink(site(), site() / "GB");
+    Run(kToGb, F());
+    EXPECT_EQ(LastStatus(), "系統資料已損毀");
+    EXPECT_EQ(ReadFile(site() / "index.htm"), input);
+    fs::remove(site() / "GB");
+
+    // A link planted at the output path.
+    fs::create_directory(site() / "GB");
+    fs::create_symlink(site() / "index.htm", site() / "GB" / "index.htm");
+    Run(kToGb, F());
+    EXPECT_EQ(LastStatus(), "系統資料已損毀");
+    EXPECT_EQ(ReadFile(site() / "index.htm"), input);
+    fs::remove(site() / "GB" / "index.htm");
+
+    // A hard link.
+    fs::create_hard_link(site() / "index.htm", site() / "GB" / "index.htm");
+    Run(kToGb, F());
+    EXPECT_EQ(LastStatus(), "系統資料已損毀");
+    EXPECT_EQ(ReadFile(site() / "index.htm"), input);
+    // GB itself was converted as a subfolder first; only the top file was refused.
+    EXPECT_EQ(ResultItems(), (std::vector<std::string>{F() + "/GB/GB/index.htm"}));
+}
+
+TEST_F(ConversionRunTest, FailsWhenTheOutputCannotBeCreatedOrWritten)
+{
+    WriteFile(site() / "a.txt", "x\n");
+    // A file stands where the output folder would be.
+    WriteFile(site() / "GB", "");
+    Run(kToGb, F());
+    EXPECT_EQ(LastStatus(), "系統資料已損毀");
+    EXPECT_EQ(SourceItems(), (std::vector<std::string>{F() + "/a.txt", kFailureItems[0], kFailureItems[1]}));
+    fs::remove(site() / "GB");
+
+    // The disk is full.
+    fs::create_directory(site() / "GB");
+    fs::create_symlink("/dev/full", site() / "GB" / "a.txt");
+    Run(kToGb, F());
+    EXPECT_EQ(LastStatus(), "系統資料已損毀");
+    EXPECT_TRUE(ResultItems().empty());
+    fs::remove(site() / "GB" / "a.txt");
+
+    // A FIFO at the output path fails at once instead of waiting for a reader.
+    ASSERT_EQ(::mkfifo((site() / "GB" / "a.txt").c_str(), 0600), 0);
+    Run(kToGb, F());
+    EXPECT_EQ(LastStatus(), "系統資料已損毀");
+    EXPECT_EQ(ReadFile(site() / "a.txt"), "x\n");
+}
+
+TEST_F(ConversionRunTest, AViewThatThrowsLeavesTheRunWithFinishedLinesOnDisk)
+{
+    WriteFile(site() / "a.txt", Bytes("B0EA 0A A4A4 A4A4 0A B0EA 0A"));
+    int counts = 0;
+    view_.onCall = [&counts](const std::string& call) {
+        if (call.rfind("ShowCharacterCount", 0) == 0 && ++counts == 3)
+            throw std::runtime_error("window closed");
+    };
+    EXPECT_THROW(ConversionRun().Run(kToGb, F(), program_.str(), view_), std::runtime_error);
+    EXPECT_EQ(ReadFile(site() / "GB" / "a.txt"), Bytes("B9FA 0D0A"));
+    EXPECT_TRUE(view_.Texts("AddResultListItem").empty());
+    EXPECT_EQ(view_.Texts("ShowStatus"), (std::vector<std::string>{"繁轉簡轉換中"}));
+    EXPECT_EQ(view_.Texts("AddSourceListItem").size(), 1u);
+}
+
+// Lines far longer than the blocks the run reads convert as whole lines do.
+TEST_F(ConversionRunTest, ConvertsLongLinesAcrossReadBlocksExactly)
+{
+    constexpr std::size_t kBlock = 256 * 1024;
+    std::string line;
+    while (line.size() < 3 * kBlock)
+        line += Bytes("B0EA") + "ab charset=big5 " + Bytes("A4A4 C1") + "content=\"zh-tw ";
+    std::string text = line + "\n";
+    // Put a CR LF, a double-byte character and a declaration across block boundaries.
+    std::string second(kBlock - text.size() % kBlock - 1, 'x');
+    text += second + "\r\n";
+    std::string third(kBlock - 1 - 5, 'y');
+    third += "chars" + std::string("et=big5") + Bytes("B0EA");
+    text += third;
+    std::string fourth = std::string(kBlock - (text.size() % kBlock) - 1, 'z') + Bytes("A4A4");
+    text += "\n" + fourth;
+    WriteFile(site() / "long.txt", text);
+
+    Run(kToGb, F());
+    ASSERT_EQ(LastStatus(), "繁轉簡轉換完成");
+    fanjian::CharacterDictionary dictionary;
+    dictionary.Open(program_.str());
+    RecordingView quiet;
+    fanjian::LineConverter converter(kToGb, dictionary, quiet);
+    const std::string expected = converter.ConvertLine(line) + "\r\n" + second + "\r\n" +
+                                 converter.ConvertLine(third) + "\r\n" + converter.ConvertLine(fourth) + "\r\n";
+    EXPECT_EQ(ReadFile(site() / "GB" / "long.txt"), expected);
+}
+
+TEST_F(ConversionRunTest, AFailureInsideALongLineWritesNothingOfThatLine)
+{
+    std::string text = "first\n" + std::string(3 * 1024 * 1024, 'a') + Bytes("C0C0") + "tail\nlast\n";
+    WriteFile(site() / "long.txt", text);
+    Run(kToGb, F());
+    EXPECT_EQ(LastStatus(), "系統資料已損毀");
+    EXPECT_EQ(ReadFile(site() / "GB" / "long.txt"), "first\r\n");
+}
+
+} // namespace

@@ -1,0 +1,183 @@
+#include "conversion/LineConverter.h"
+
+#include "RecordingView.h"
+#include "TestSupport.h"
+#include "dictionary/CharacterDictionary.h"
+
+#include <gtest/gtest.h>
+
+using fanjian::CharacterDictionary;
+using fanjian::ConversionDirection;
+using fanjian::DictionaryError;
+using fanjian::LineConverter;
+using namespace fanjian::testing;
+
+namespace {
+
+constexpr auto kToGb = ConversionDirection::TraditionalToSimplified;
+constexpr auto kToBig5 = ConversionDirection::SimplifiedToTraditional;
+
+class LineConverterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // 國 B0EA <-> 国 B9FA, 中 A4A4 <-> 中 D6D0, the Big5 pair A4 63 <-> GB B0A1. The row for
+        // C0C0 has no gb value, so looking it up fails.
+        WriteDatabase(dir_.path() / "mervik.pcx",
+                      "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
+                      "INSERT INTO MERVIK VALUES (45290, 47610);"
+                      "INSERT INTO MERVIK VALUES (42148, 54992);"
+                      "INSERT INTO MERVIK VALUES (42083, 45217);"
+                      "INSERT INTO MERVIK VALUES (49344, NULL);");
+        dictionary_.Open(dir_.str());
+    }
+
+    std::string Convert(ConversionDirection direction, std::string_view line)
+    {
+        LineConverter converter(direction, dictionary_, view_);
+        return converter.ConvertLine(line);
+    }
+
+    TempDir dir_;
+    CharacterDictionary dictionary_;
+    RecordingView view_;
+};
+
+TEST_F(LineConverterTest, ReplacesHeldCharactersAndShowsEachReplacement)
+{
+    LineConverter converter(kToGb, dictionary_, view_);
+    EXPECT_EQ(converter.ConvertLine(Bytes("B0EA 61")), Bytes("B9FA 61"));
+    EXPECT_EQ(converter.ConvertedCount(), 1u);
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{"ShowCharacterCount 第 1 字", "ProcessPendingEvents"}));
+
+    // The same character twice is looked up and counted twice; the count runs on across lines.
+    EXPECT_EQ(converter.ConvertLine(Bytes("B0EA B0EA")), Bytes("B9FA B9FA"));
+    EXPECT_EQ(view_.Texts("ShowCharacterCount"), (std::vector<std::string>{"第 1 字", "第 2 字", "第 3 字"}));
+
+    LineConverter back(kToBig5, dictionary_, view_);
+    EXPECT_EQ(back.ConvertLine(Bytes("B9FA D6D0")), Bytes("B0EA A4A4"));
+    EXPECT_EQ(back.ConvertedCount(), 2u);
+}
+
+TEST_F(LineConverterTest, CopiesWhatItDoesNotReplaceWithoutShowingAnything)
+{
+    LineConverter converter(kToGb, dictionary_, view_);
+    EXPECT_EQ(converter.ConvertLine(""), "");
+    EXPECT_EQ(converter.ConvertLine("plain <b>text</b> 123"), "plain <b>text</b> 123");
+    // A double-byte character without a row, bytes 0x80 and 0xFF (no lead bytes), and a lead
+    // byte that ends the line.
+    EXPECT_EQ(converter.ConvertLine(Bytes("A4A5 80 FF 61 B0")), Bytes("A4A5 80 FF 61 B0"));
+    // In the other direction a Big5-only row is not found by its big5 value.
+    LineConverter back(kToBig5, dictionary_, view_);
+    EXPECT_EQ(back.ConvertLine(Bytes("B0EA")), Bytes("B0EA"));
+    EXPECT_EQ(converter.ConvertedCount() + back.ConvertedCount(), 0u);
+    EXPECT_TRUE(view_.calls.empty());
+}
+
+TEST_F(LineConverterTest, CountTextCarriesIntoNewDigits)
+{
+    LineConverter converter(kToGb, dictionary_, view_);
+    std::string line;
+    for (int i = 0; i < 1001; ++i)
+        line += Bytes("B0EA");
+    converter.ConvertLine(line);
+    const auto texts = view_.Texts("ShowCharacterCount");
+    ASSERT_EQ(texts.size(), 1001u);
+    EXPECT_EQ(texts[8], "第 9 字");
+    EXPECT_EQ(texts[9], "第 10 字");
+    EXPECT_EQ(texts[99], "第 100 字");
+    EXPECT_EQ(texts[999], "第 1000 字");
+    EXPECT_EQ(texts[1000], "第 1001 字");
+}
+
+TEST_F(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)
+{
+    LineConverter converter(kToGb, dictionary_, view_);
+    EXPECT_THROW(converter.ConvertLine(Bytes("B0EA A4A4 C0C0 B0EA")), DictionaryError);
+    EXPECT_EQ(converter.ConvertedCount(), 2u);
+}
+
+TEST_F(LineConverterTest, RetargetsDeclarationsToSimplified)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {R"(<meta http-equiv="Content-Type" content="text/html; charset=big5">)",
+         R"(<meta http-equiv="Content-Type" content="text/html; charset=gb2312">)"},
+        {"charset=big5-hkscs", "charset=gb2312-hkscs"},
+        // Any letter case, and a quote before the value; the text keeps its own spelling.
+        {"Charset=BIG5", "Charset=gb2312"},
+        {R"(<meta charset="Big5">)", R"(<meta charset="gb2312">)"},
+        {"<meta charset='big5'>", "<meta charset='gb2312'>"},
+        {R"(<meta name="language" CONTENT="ZH-TW">)", R"(<meta name="language" content="zh-cn">)"},
+        // Two declarations in one line.
+        {R"(charset=big5 content="zh-tw charset=big5)", R"(charset=gb2312 content="zh-cn charset=gb2312)"},
+        // Left alone: spaced, other quotes, the target already, and other labels.
+        {"charset = big5", "charset = big5"},
+        {"content='zh-tw'", "content='zh-tw'"},
+        {"charset=gb2312", "charset=gb2312"},
+        {"charset=\"\"big5", "charset=\"\"big5"},
+        {"charset=utf-8", "charset=utf-8"},
+        {"charset=big", "charset=big"},
+        {"chcharset=big5", "chcharset=gb2312"},
+    };
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(Convert(kToGb, line), expected) << line;
+}
+
+TEST_F(LineConverterTest, RetargetsDeclarationsToTraditionalAndBack)
+{
+    EXPECT_EQ(Convert(kToBig5, R"(charset=gb2312" content="zh-cn")"), R"(charset=big5" content="zh-tw")");
+    EXPECT_EQ(Convert(kToBig5, "CHARSET=GB2312"), "CHARSET=big5");
+    EXPECT_EQ(Convert(kToBig5, "charset=big5"), "charset=big5");
+    const std::string page = R"(<meta http-equiv="Content-Type" content="text/html; charset=big5">)"
+                             R"(<meta http-equiv="Content-Language" content="zh-tw">)";
+    EXPECT_EQ(Convert(kToBig5, Convert(kToGb, page)), page);
+}
+
+TEST_F(LineConverterTest, DeclarationsStartOnlyWhereACharacterStarts)
+{
+    // A4 63 is one character whose trail byte is 'c'.
+    EXPECT_EQ(Convert(kToGb, Bytes("A5 63") + "harset=big5"), Bytes("A5 63") + "harset=big5");
+    // Replaced, it is still one character.
+    EXPECT_EQ(Convert(kToGb, Bytes("A4 63") + "harset=big5"), Bytes("B0 A1") + "harset=big5");
+    // A character before the declaration does not hide it.
+    EXPECT_EQ(Convert(kToGb, Bytes("A4A4") + "charset=big5"), Bytes("D6D0") + "charset=gb2312");
+    // Trail bytes that look like ASCII letters around a declaration.
+    EXPECT_EQ(Convert(kToGb, Bytes("A1 43") + "content=\"zh-tw"), Bytes("A1 43") + "content=\"zh-cn");
+}
+
+TEST_F(LineConverterTest, PiecesOfALineGiveWhatTheWholeLineGives)
+{
+    const std::string line = Bytes("B0EA") + "a charset=big5 " + Bytes("A463") + "harset=big5 " + Bytes("A4A4") +
+                             "CONTENT=\"zh-TW charset='big5' x" + Bytes("B0EA A5") + "charset=\"BIG5\"" +
+                             Bytes("A4");
+    for (const auto direction : {kToGb, kToBig5}) {
+        RecordingView wholeView;
+        LineConverter whole(direction, dictionary_, wholeView);
+        const std::string expected = whole.ConvertLine(line);
+
+        // Every split into two pieces, and every split into three.
+        for (std::size_t a = 0; a <= line.size(); ++a) {
+            for (std::size_t b = a; b <= line.size(); b += (a % 3 == 0 ? 1 : line.size())) {
+                RecordingView view;
+                LineConverter converter(direction, dictionary_, view);
+                std::string out;
+                converter.ConvertPiece(std::string_view(line).substr(0, a), out);
+                converter.ConvertPiece(std::string_view(line).substr(a, b - a), out);
+                converter.ConvertPiece(std::string_view(line).substr(b), out);
+                converter.FinishLine(out);
+                ASSERT_EQ(out, expected) << "split at " << a << " and " << b;
+                ASSERT_EQ(view.calls, wholeView.calls);
+            }
+        }
+        // One byte at a time, then the next line starts clean.
+        LineConverter converter(direction, dictionary_, wholeView);
+        std::string out;
+        for (char c : line)
+            converter.ConvertPiece(std::string_view(&c, 1), out);
+        converter.FinishLine(out);
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(converter.ConvertLine("charset=big5"), Convert(direction, "charset=big5"));
+    }
+}
+
+} // namespace
