@@ -1,0 +1,138 @@
+// Rebuilds data/mervik.txt from OpenCC's character tables, Unihan's variants, glibc's code pages
+// and data/overrides.txt. Run through the regenerate-dictionary target; see data/README-section.md.
+
+#include "CodePages.h"
+#include "Files.h"
+#include "Sources.h"
+#include "TableBuilder.h"
+#include "TableText.h"
+
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <string>
+#include <string_view>
+
+using namespace fanjian::data;
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: generate_dictionary --ts TSCharacters.txt --st STCharacters.txt --tw TWVariants.txt\n"
+    "         --unihan Unihan_Variants.txt --overrides overrides.txt --out mervik.txt\n"
+    "         [--opencc-version V] [--unihan-version V] [--glibc-version V]\n";
+
+std::string Header(const std::map<std::string, std::string>& options, const BuiltTable& built)
+{
+    auto version = [&](const std::string& name) {
+        const auto it = options.find(name);
+        return it == options.end() || it->second.empty() ? std::string() : " " + it->second;
+    };
+    std::string text;
+    auto line = [&](std::string_view s) {
+        text += s;
+        text += '\n';
+    };
+    line("# mervik.txt: fanjian's Big5 <-> GB code table, compiled at build time into \"mervik.pcx\"");
+    line("# (SQLite, table MERVIK, numeric columns big5 and gb, one row per line below, in this order).");
+    line("# Generated: do not edit rows by hand. Change data/overrides.txt (or the generator) and run");
+    line("#   cmake --build <build-dir> --target regenerate-dictionary");
+    line("#");
+    line("# Sources and licences (the table is derived from them and carries their terms):");
+    line("#   OpenCC character tables TSCharacters, STCharacters and TWVariants, Debian package");
+    line("#     libopencc-data" + version("opencc-version") + ": Apache License 2.0.");
+    line("#   Unihan database, Unihan_Variants.txt (kSimplifiedVariant, kTraditionalVariant), Debian");
+    line("#     package unicode-data" + version("unihan-version") + ": Unicode, Inc. License Agreement - Data Files and Software.");
+    line("#   glibc iconv: BIG5 (CP950), EUC-CN (GB2312), GBK and the direct GB2312 <-> Big5 converter");
+    line("#     GBBIG5, Debian package libc6" + version("glibc-version") + ": LGPL 2.1 or later.");
+    line("#   Reviewed overrides with their reasons: data/overrides.txt.");
+    line("#");
+    line("# A row: Big5 code and character, GB code and character (GB2312, or GBK where GB2312 has no");
+    line("# form), and the lookups it is meant to answer: -> Traditional to Simplified, <- Simplified");
+    line("# to Traditional, <-> both.");
+    line("#   Traditional -> Simplified, for every CP950 character: among OpenCC's candidates, then");
+    line("#     Unihan's simplified variants (the character itself when neither has any), the first");
+    line("#     in GB2312, else the first in GBK, else the character itself in GBK. A symbol takes the");
+    line("#     same symbol in GB, else glibc's direct best fit.");
+    line("#   Simplified -> Traditional, for every GB2312 and GBK character that has a CP950 form: for");
+    line("#     each of OpenCC's candidates in turn (the character itself when it has none) its Taiwan");
+    line("#     form (TWVariants: 裡, 著, 為, 啟, 眾, 群, 麵) if in CP950, else the candidate if in CP950;");
+    line("#     then Unihan's traditional variants likewise; then the character itself. A symbol takes");
+    line("#     the same symbol in CP950, else glibc's direct best fit.");
+    line("# Order: for every Big5 code the first row holding it is its -> row, and for every GB code");
+    line("# the first row holding it is its <- row; a row waits for the rows that must precede it and");
+    line("# otherwise rows go by Big5 code, then GB code. The rules above yield no cycle (the generator");
+    line("# fails if they ever do).");
+    line("#");
+    line("# Pairs by origin:");
+    for (const auto& [how, count] : built.counts)
+        line("#   " + how + ": " + std::to_string(count));
+    line("# Rows: " + std::to_string(built.rows.size()));
+    line("#");
+    line("# CP950 codes without a row. glibc's BIG5 decodes no code with a lead byte below A1 or above");
+    line("# F9 (8140..A0FE and FA40..FEFE, CP950's other user-defined areas), nor A3C0..A3FE but A3E1;");
+    line("# those have no row. Of the codes it decodes, these have none:");
+    for (const auto& entry : built.big5WithoutRow)
+        line(FormatWithoutRow("big5", entry.range, entry.note));
+    line("# GB2312 codes without a row (GBK codes beyond GB2312 have a row only where CP950 has a form):");
+    for (const auto& entry : built.gbWithoutRow)
+        line(FormatWithoutRow("gb", entry.range, entry.note));
+    line("#");
+    return text;
+}
+
+int Run(int argc, char** argv)
+{
+    std::map<std::string, std::string> options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string_view name = argv[i];
+        if (!name.starts_with("--"))
+            break;
+        options[std::string(name.substr(2))] = argv[i + 1];
+    }
+    for (const char* required : {"ts", "st", "tw", "unihan", "overrides", "out"}) {
+        if (!options.contains(required) || (argc - 1) % 2 != 0) {
+            std::fputs(kUsage.data(), stderr);
+            return 2;
+        }
+    }
+    const std::string tsFile = options["ts"];
+    const std::string stFile = options["st"];
+    const std::string twFile = options["tw"];
+    const std::string unihanFile = options["unihan"];
+    const std::string overridesFile = options["overrides"];
+
+    TableSources sources;
+    sources.traditionalToSimplified = ParseOpenccCharacters(ReadFile(tsFile), tsFile);
+    sources.simplifiedToTraditional = ParseOpenccCharacters(ReadFile(stFile), stFile);
+    sources.taiwanVariants = ParseOpenccCharacters(ReadFile(twFile), twFile);
+    sources.unihan = ParseUnihanVariants(ReadFile(unihanFile), unihanFile);
+    sources.overrides = ParseOverrides(ReadFile(overridesFile), overridesFile);
+
+    const CodeTable big5 = LoadBig5();
+    const CodeTable gb = LoadGb();
+    const BuiltTable built = BuildTable(sources, big5, gb);
+
+    std::string text = Header(options, built);
+    for (const TableRow& row : built.rows) {
+        text += FormatRow(row, big5, gb);
+        text += '\n';
+    }
+    // What is written must read back as it was meant.
+    ParseTableText(text, options["out"], big5, gb);
+    WriteFileAtomically(options["out"], text);
+    std::printf("%s: %zu rows\n", options["out"].c_str(), built.rows.size());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "generate_dictionary: %s\n", e.what());
+        return 1;
+    }
+}
