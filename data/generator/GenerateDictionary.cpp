@@ -57,8 +57,9 @@ std::string Header(const std::map<std::string, std::string>& options, const Buil
     line("#   Simplified -> Traditional, for every GB2312 and GBK character that has a CP950 form: for");
     line("#     each of OpenCC's candidates in turn (the character itself when it has none) its Taiwan");
     line("#     form (TWVariants: 裡, 著, 為, 啟, 眾, 群, 麵) if in CP950, else the candidate if in CP950;");
-    line("#     then Unihan's traditional variants likewise; then the character itself. A symbol takes");
-    line("#     the same symbol in CP950, else glibc's direct best fit.");
+    line("#     then Unihan's traditional variants likewise; then the character itself; then the first");
+    line("#     CP950 character that simplifies to it (鶿 for 鹚, whose OpenCC form 鷀 CP950 lacks). A");
+    line("#     symbol takes the same symbol in CP950, else glibc's direct best fit.");
     line("# Order: for every Big5 code the first row holding it is its -> row, and for every GB code");
     line("# the first row holding it is its <- row; a row waits for the rows that must precede it and");
     line("# otherwise rows go by Big5 code, then GB code. The rules above yield no cycle (the generator");

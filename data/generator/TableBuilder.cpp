@@ -81,7 +81,8 @@ public:
         return std::nullopt;
     }
 
-    std::optional<Choice> Traditional(std::uint16_t code, char32_t c) const
+    // `simplifiedFrom`: the CP950 codes whose Traditional -> Simplified pair gives this code.
+    std::optional<Choice> Traditional(std::uint16_t code, char32_t c, const std::vector<std::uint16_t>* simplifiedFrom) const
     {
         if (!IsHan(c)) {
             if (const auto same = big5_.Code(c))
@@ -100,6 +101,8 @@ public:
                 return Choice{*found, "Unihan"};
         if (const auto same = big5_.Code(c))
             return Choice{*same, "same character"};
+        if (simplifiedFrom)
+            return Choice{simplifiedFrom->front(), "a CP950 character that simplifies to it"};
         return std::nullopt;
     }
 
@@ -161,8 +164,12 @@ BuiltTable BuildTable(const TableSources& sources, const CodeTable& big5, const 
             ++built.counts[std::string("Traditional -> Simplified: ") + choice->how];
         }
     }
+    std::map<std::uint16_t, std::vector<std::uint16_t>> simplifiedFrom;
+    for (const auto& [big5Code, gbCode] : toGb)
+        simplifiedFrom[gbCode].push_back(big5Code);
     for (const auto& [code, c] : gb.Characters()) {
-        if (const auto choice = chooser.Traditional(code, c)) {
+        const auto from = simplifiedFrom.find(code);
+        if (const auto choice = chooser.Traditional(code, c, from == simplifiedFrom.end() ? nullptr : &from->second)) {
             toBig5.emplace(code, choice->code);
             ++built.counts[std::string("Simplified -> Traditional: ") + choice->how];
         }

@@ -45,8 +45,10 @@ struct BuiltTable {
 // takes glibc's direct Big5 -> GB2312 best fit.
 // Simplified -> Traditional, for a GB character: for each of OpenCC's candidates in turn (the
 // character itself when it has none), its Taiwan form when CP950 has it, else the candidate when
-// CP950 has it; then Unihan's traditional variants the same way; then the character itself; a
-// symbol without a CP950 form takes glibc's direct GB2312 -> Big5 best fit.
+// CP950 has it; then Unihan's traditional variants the same way; then the character itself; then
+// the first CP950 character whose Traditional -> Simplified pair gives it (so that every GB code
+// a row holds has a pair of its own); a symbol without a CP950 form takes glibc's direct
+// GB2312 -> Big5 best fit.
 BuiltTable BuildTable(const TableSources& sources, const CodeTable& big5, const CodeTable& gb);
 
 // Puts the rows that pair codes in an order where, for every code, the first row holding it is
