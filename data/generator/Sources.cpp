@@ -110,6 +110,7 @@ UnihanVariants ParseUnihanVariants(std::string_view bytes, std::string_view sour
             throw SourceError(source, number, "expected code point, field and value");
         Candidates* target = fields[1] == "kSimplifiedVariant"    ? &variants.simplified
                              : fields[1] == "kTraditionalVariant" ? &variants.traditional
+                             : fields[1] == "kSemanticVariant"    ? &variants.semantic
                                                                   : nullptr;
         if (!target)
             return;

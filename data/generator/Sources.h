@@ -27,6 +27,7 @@ Candidates ParseOpenccCharacters(std::string_view bytes, std::string_view source
 struct UnihanVariants {
     Candidates simplified;  // kSimplifiedVariant
     Candidates traditional; // kTraditionalVariant
+    Candidates semantic;    // kSemanticVariant
 };
 // Unihan_Variants.txt: "U+4E7E<TAB>kSimplifiedVariant<TAB>U+5E72 U+4E7E".
 UnihanVariants ParseUnihanVariants(std::string_view bytes, std::string_view source);

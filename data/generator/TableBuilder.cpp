@@ -57,27 +57,28 @@ public:
                 return Choice{*fit, "symbol, glibc best fit"};
             return std::nullopt;
         }
-        std::vector<char32_t> candidates;
-        const char* how = "OpenCC";
-        if (const auto* opencc = Find(sources_.traditionalToSimplified, c))
-            candidates = *opencc;
-        if (const auto* unihan = Find(sources_.unihan.simplified, c)) {
-            if (candidates.empty())
-                how = "Unihan";
-            candidates.insert(candidates.end(), unihan->begin(), unihan->end());
+        // OpenCC's candidates decide when it has any; Unihan is the fallback for what it leaves.
+        const auto* opencc = Find(sources_.traditionalToSimplified, c);
+        const auto* unihan = Find(sources_.unihan.simplified, c);
+        if (opencc) {
+            if (const auto found = FirstInGb(*opencc))
+                return Choice{*found, "OpenCC"};
+            if (unihan)
+                if (const auto found = FirstInGb(*unihan))
+                    return Choice{*found, "Unihan"};
+        } else {
+            // OpenCC leaves the character as it is; so does the table where GB2312 has it.
+            if (const auto same = gb_.Code(c); same && IsGb2312Code(*same))
+                return Choice{*same, "same character"};
+            if (unihan)
+                if (const auto found = FirstInGb(*unihan); found && IsGb2312Code(*found))
+                    return Choice{*found, "Unihan"};
         }
-        if (candidates.empty()) {
-            candidates.push_back(c);
-            how = "same character";
-        }
-        for (char32_t candidate : candidates)
-            if (const auto gbCode = gb_.Code(candidate); gbCode && IsGb2312Code(*gbCode))
-                return Choice{*gbCode, how};
-        for (char32_t candidate : candidates)
-            if (const auto gbCode = gb_.Code(candidate))
-                return Choice{*gbCode, how};
         if (const auto same = gb_.Code(c))
             return Choice{*same, "same character in GBK"};
+        if (unihan)
+            if (const auto found = FirstInGb(*unihan))
+                return Choice{*found, "Unihan"};
         return std::nullopt;
     }
 
@@ -101,12 +102,30 @@ public:
                 return Choice{*found, "Unihan"};
         if (const auto same = big5_.Code(c))
             return Choice{*same, "same character"};
+        // A GBK character beyond GB2312 (mostly an old or variant form in Simplified text) takes
+        // a semantic variant that CP950 has: 衞 衛, 緜 綿, 鷄 雞.
+        if (!IsGb2312Code(code))
+            if (const auto* semantic = Find(sources_.unihan.semantic, c))
+                if (const auto found = FirstInBig5(*semantic))
+                    return Choice{*found, "Unihan semantic variant"};
         if (simplifiedFrom)
             return Choice{simplifiedFrom->front(), "a CP950 character that simplifies to it"};
         return std::nullopt;
     }
 
 private:
+    // The first candidate GB2312 has, else the first GBK has.
+    std::optional<std::uint16_t> FirstInGb(const std::vector<char32_t>& candidates) const
+    {
+        for (char32_t candidate : candidates)
+            if (const auto code = gb_.Code(candidate); code && IsGb2312Code(*code))
+                return code;
+        for (char32_t candidate : candidates)
+            if (const auto code = gb_.Code(candidate))
+                return code;
+        return std::nullopt;
+    }
+
     // For each candidate in turn: its Taiwan form, else itself, if CP950 has it.
     std::optional<std::uint16_t> FirstInBig5(const std::vector<char32_t>& candidates) const
     {

@@ -39,13 +39,15 @@ struct BuiltTable {
 // every GB code that has a CP950 form, chosen by the rules below, with the overrides applied, and
 // ordered so that each pair is the first row holding the code it answers for.
 //
-// Traditional -> Simplified, for a CP950 character: among OpenCC's candidates, then Unihan's
-// simplified variants (or the character itself when neither has any), the first with a GB2312 form,
-// else the first with a GBK form, else the character itself in GBK; a symbol without a GB form
-// takes glibc's direct Big5 -> GB2312 best fit.
+// Traditional -> Simplified, for a CP950 character: when OpenCC has candidates, the first with a
+// GB2312 form, else the first with a GBK form, else the same among Unihan's simplified variants;
+// when OpenCC has none, the character itself if GB2312 has it, else Unihan's first simplified
+// variant in GB2312; then the character itself in GBK. A symbol takes the same symbol in GB, else
+// glibc's direct Big5 -> GB2312 best fit.
 // Simplified -> Traditional, for a GB character: for each of OpenCC's candidates in turn (the
 // character itself when it has none), its Taiwan form when CP950 has it, else the candidate when
-// CP950 has it; then Unihan's traditional variants the same way; then the character itself; then
+// CP950 has it; then Unihan's traditional variants the same way; then the character itself; for a
+// GBK character beyond GB2312, Unihan's semantic variants; then
 // the first CP950 character whose Traditional -> Simplified pair gives it (so that every GB code
 // a row holds has a pair of its own); a symbol without a CP950 form takes glibc's direct
 // GB2312 -> Big5 best fit.
