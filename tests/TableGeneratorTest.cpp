@@ -1,0 +1,156 @@
+// The generator's rules and its row order, on small hand-made sources over the real code pages.
+
+#include "CodePages.h"
+#include "Sources.h"
+#include "TableBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+using namespace fanjian::data;
+
+namespace {
+
+const CodeTable& Big5()
+{
+    static const CodeTable table = LoadBig5();
+    return table;
+}
+
+const CodeTable& Gb()
+{
+    static const CodeTable table = LoadGb();
+    return table;
+}
+
+std::uint16_t B(char32_t c)
+{
+    return Big5().Code(c).value();
+}
+
+std::uint16_t G(char32_t c)
+{
+    return Gb().Code(c).value();
+}
+
+// The pair meant for each code, read off the built rows.
+struct Pairs {
+    std::map<std::uint16_t, std::uint16_t> toGb;
+    std::map<std::uint16_t, std::uint16_t> toBig5;
+    std::map<std::uint16_t, std::uint16_t> firstToGb; // what a first-row lookup answers
+    std::map<std::uint16_t, std::uint16_t> firstToBig5;
+};
+
+Pairs Read(const std::vector<TableRow>& rows)
+{
+    Pairs pairs;
+    for (const TableRow& row : rows) {
+        if (row.traditionalToSimplified)
+            pairs.toGb.emplace(row.big5, row.gb);
+        if (row.simplifiedToTraditional)
+            pairs.toBig5.emplace(row.gb, row.big5);
+        pairs.firstToGb.emplace(row.big5, row.gb);
+        pairs.firstToBig5.emplace(row.gb, row.big5);
+    }
+    return pairs;
+}
+
+TableSources Sources(const std::string& ts, const std::string& st, const std::string& tw = "",
+                     const std::string& unihan = "", const std::string& overrides = "")
+{
+    TableSources sources;
+    sources.traditionalToSimplified = ParseOpenccCharacters(ts, "TS");
+    sources.simplifiedToTraditional = ParseOpenccCharacters(st, "ST");
+    sources.taiwanVariants = ParseOpenccCharacters(tw, "TW");
+    sources.unihan = ParseUnihanVariants(unihan, "Unihan");
+    sources.overrides = ParseOverrides(overrides, "overrides.txt");
+    return sources;
+}
+
+TEST(TableGenerator, TraditionalToSimplifiedPrefersGb2312AndKeepsWhatOpenccKeeps)
+{
+    const BuiltTable built = BuildTable(Sources("祇\t祇 只\n國\t国\n", "",
+                                                "", "U+8457\tkSimplifiedVariant\tU+7740\n"
+                                                    "U+7CA7\tkSimplifiedVariant\tU+5986\n"),
+                                        Big5(), Gb());
+    const Pairs pairs = Read(built.rows);
+    EXPECT_EQ(pairs.toGb.at(B(U'國')), G(U'国'));
+    // 祇 is GBK only; OpenCC's second candidate 只 is in GB2312.
+    EXPECT_EQ(pairs.toGb.at(B(U'祇')), G(U'只'));
+    // OpenCC has no entry for 著, which GB2312 holds: it stays, whatever Unihan says.
+    EXPECT_EQ(pairs.toGb.at(B(U'著')), G(U'著'));
+    // 粧 is GBK only and OpenCC has no entry: Unihan's simplified variant 妆 is in GB2312.
+    EXPECT_EQ(pairs.toGb.at(B(U'粧')), G(U'妆'));
+    // A symbol without a GB form takes glibc's best fit; one without any has no row.
+    EXPECT_EQ(pairs.toGb.at(B(U'\u2027')), 0xA1A4);
+    EXPECT_FALSE(pairs.toGb.contains(B(U'€')));
+    ASSERT_FALSE(built.big5WithoutRow.empty());
+    EXPECT_EQ(built.big5WithoutRow.back().range.first, 0xC6A1);
+    EXPECT_EQ(built.big5WithoutRow.back().range.last, 0xC8FE);
+}
+
+TEST(TableGenerator, SimplifiedToTraditionalTakesTheTaiwanForm)
+{
+    const BuiltTable built = BuildTable(Sources("鶿\t鹚\n", "里\t裏 里\n为\t爲\n钟\t鍾 鐘\n鹚\t鷀\n",
+                                                "裏\t裡\n爲\t為\n",
+                                                "U+885E\tkSemanticVariant\tU+885B<kMatthews\n"),
+                                        Big5(), Gb());
+    const Pairs pairs = Read(built.rows);
+    EXPECT_EQ(pairs.toBig5.at(G(U'里')), B(U'裡'));
+    EXPECT_EQ(pairs.toBig5.at(G(U'为')), B(U'為'));
+    EXPECT_EQ(pairs.toBig5.at(G(U'钟')), B(U'鍾'));
+    // GBK's Traditional characters go to themselves, or through the Taiwan variants.
+    EXPECT_EQ(pairs.toBig5.at(G(U'國')), B(U'國'));
+    EXPECT_EQ(pairs.toBig5.at(G(U'裏')), B(U'裡'));
+    // A GBK-only variant takes its semantic variant that CP950 has.
+    EXPECT_EQ(pairs.toBig5.at(G(U'衞')), B(U'衛'));
+    // 鷀 is not in CP950; the CP950 character that simplifies to 鹚 stands in.
+    EXPECT_EQ(pairs.toBig5.at(G(U'鹚')), B(U'鶿'));
+}
+
+TEST(TableGenerator, RowOrderGivesEveryCodeItsOwnPair)
+{
+    // 暱 and 昵 share 昵; 裡 and 里 share 里; 乾, 幹 and 干 share 干 both ways.
+    const BuiltTable built = BuildTable(Sources("乾\t干 乾\n幹\t干\n", "昵\t暱\n里\t裏 里\n干\t幹 乾 干\n", "裏\t裡\n"),
+                                        Big5(), Gb());
+    const Pairs pairs = Read(built.rows);
+    for (const auto& [big5, gb] : pairs.toGb)
+        ASSERT_EQ(pairs.firstToGb.at(big5), gb) << HexCode(big5);
+    for (const auto& [gb, big5] : pairs.toBig5)
+        ASSERT_EQ(pairs.firstToBig5.at(gb), big5) << HexCode(gb);
+    EXPECT_EQ(pairs.firstToBig5.at(G(U'昵')), B(U'暱'));
+    EXPECT_EQ(pairs.firstToGb.at(B(U'昵')), G(U'昵'));
+    EXPECT_EQ(pairs.firstToBig5.at(G(U'干')), B(U'幹'));
+    EXPECT_EQ(pairs.firstToGb.at(B(U'干')), G(U'干'));
+    // The same sources give the same rows in the same order.
+    const BuiltTable again = BuildTable(Sources("乾\t干 乾\n幹\t干\n", "昵\t暱\n里\t裏 里\n干\t幹 乾 干\n", "裏\t裡\n"),
+                                        Big5(), Gb());
+    ASSERT_EQ(again.rows.size(), built.rows.size());
+    for (std::size_t i = 0; i < built.rows.size(); ++i)
+        ASSERT_TRUE(again.rows[i].big5 == built.rows[i].big5 && again.rows[i].gb == built.rows[i].gb) << i;
+}
+
+TEST(TableGenerator, OrderRowsRefusesACycle)
+{
+    // b1 -> g1, g1 -> b2, b2 -> g2, g2 -> b1: each pair needs another before it.
+    const std::map<std::uint16_t, std::uint16_t> toGb{{0xA440, 0xB0A1}, {0xA441, 0xB0A2}};
+    const std::map<std::uint16_t, std::uint16_t> toBig5{{0xB0A1, 0xA441}, {0xB0A2, 0xA440}};
+    EXPECT_THROW(OrderRows(toGb, toBig5), std::runtime_error);
+}
+
+TEST(TableGenerator, OverridesReplaceOrAddPairsAndRefuseNoOps)
+{
+    const BuiltTable built = BuildTable(Sources("", "钟\t鍾 鐘\n", "", "", "S2T 钟 鐘 the clock\nS2T 叁 參 financial three\n"),
+                                        Big5(), Gb());
+    const Pairs pairs = Read(built.rows);
+    EXPECT_EQ(pairs.toBig5.at(G(U'钟')), B(U'鐘'));
+    EXPECT_EQ(pairs.toBig5.at(G(U'叁')), B(U'參'));
+    EXPECT_THROW(BuildTable(Sources("", "钟\t鍾 鐘\n", "", "", "S2T 钟 鍾 no change\n"), Big5(), Gb()), SourceError);
+    EXPECT_THROW(ParseOverrides("S2T 钟 鐘\n", "overrides.txt"), SourceError); // no reason
+    EXPECT_THROW(ParseOpenccCharacters("中文\t中文\n", "TS"), SourceError);    // a phrase
+}
+
+} // namespace
