@@ -60,6 +60,35 @@ std::string Join(std::string_view a, std::string_view b)
 constexpr std::size_t kReadSize = 256 * 1024;
 constexpr std::size_t kWriteSize = 1024 * 1024;
 
+// Finds the CR and LF bytes of a block, each scanned for once however the block's lines end.
+class LineEnds {
+public:
+    explicit LineEnds(std::string_view block) : block_(block) {}
+
+    // The position of the first CR or LF at or after `from`, or the block's size.
+    std::size_t Next(std::size_t from)
+    {
+        if (nextLf_ < from || !scanned_)
+            nextLf_ = Find('\n', from);
+        if (nextCr_ < from || !scanned_)
+            nextCr_ = Find('\r', from);
+        scanned_ = true;
+        return std::min(nextLf_, nextCr_);
+    }
+
+private:
+    std::size_t Find(char c, std::size_t from) const
+    {
+        const void* hit = std::memchr(block_.data() + from, c, block_.size() - from);
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - block_.data()) : block_.size();
+    }
+
+    std::string_view block_;
+    std::size_t nextLf_ = 0;
+    std::size_t nextCr_ = 0;
+    bool scanned_ = false;
+};
+
 // The state of one run from the opening of the dictionary to its closing.
 class RunState {
 public:
@@ -146,14 +175,15 @@ private:
                 if (afterCr && block[0] == '\n')
                     i = 1;
                 afterCr = false;
+                LineEnds ends(block);
                 while (i < got) {
-                    const std::size_t end = FindLineEnd(block, i);
-                    converter.ConvertPiece(block.substr(i, end - i), written_);
+                    const std::size_t end = ends.Next(i);
                     if (end == got) {
+                        converter.ConvertPiece(block.substr(i), written_);
                         inLine = true;
                         break;
                     }
-                    converter.FinishLine(written_);
+                    converter.ConvertLastPiece(block.substr(i, end - i), written_);
                     written_ += "\r\n";
                     inLine = false;
                     lineStart = output.BytesWritten() + written_.size();
@@ -198,17 +228,6 @@ private:
             // The file fails already; there is no better place for what could not be kept.
         }
         written_.clear();
-    }
-
-    static std::size_t FindLineEnd(std::string_view block, std::size_t from)
-    {
-        const auto* p = reinterpret_cast<const unsigned char*>(block.data());
-        const std::size_t n = block.size();
-        for (std::size_t i = from; i < n; ++i) {
-            if (p[i] == '\n' || p[i] == '\r')
-                return i;
-        }
-        return n;
     }
 
     ConversionDirection direction_;

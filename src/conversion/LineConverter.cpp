@@ -3,6 +3,8 @@
 #include "dictionary/CharacterDictionary.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace fanjian {
 
@@ -40,28 +42,43 @@ bool StartsWithAnyCase(std::string_view text, std::string_view find)
     });
 }
 
-constexpr bool IsLeadByte(unsigned char c)
+// True when none of the eight bytes is 0x80 or above, 'c' or 'C'.
+constexpr bool IsPlainWord(std::uint64_t word)
 {
-    return c >= 0x81 && c <= 0xFE;
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    const std::uint64_t folded = (word | 0x2020202020202020) ^ 0x6363636363636363; // zero where 'c' or 'C'
+    const std::uint64_t hasC = (folded - kOnes) & ~folded & kHighs;
+    return ((word & kHighs) | hasC) == 0;
 }
+
+enum class ByteClass : unsigned char { Plain, Lead, MaybeDeclaration };
+
+// Lead bytes 0x81..0xFE start a double-byte character; 'c' and 'C' may start a declaration.
+constexpr std::array<ByteClass, 256> kByteClass = [] {
+    std::array<ByteClass, 256> table{};
+    for (int c = 0x81; c <= 0xFE; ++c)
+        table[c] = ByteClass::Lead;
+    table['c'] = table['C'] = ByteClass::MaybeDeclaration;
+    return table;
+}();
 
 } // namespace
 
 LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view)
     : direction_(direction), dictionary_(dictionary), view_(view)
 {
-    countText_.reserve(kCountPrefix.size() + 20 + kCountSuffix.size());
-    countText_ += kCountPrefix;
-    countText_ += '0';
-    digitsEnd_ = countText_.size();
-    countText_ += kCountSuffix;
+    static_assert(kCountPrefix.size() == kCountPrefixLength && kCountSuffix.size() == kCountSuffixLength);
+    char* o = std::copy(kCountPrefix.begin(), kCountPrefix.end(), countText_);
+    *o++ = '0';
+    o = std::copy(kCountSuffix.begin(), kCountSuffix.end(), o);
+    countLength_ = static_cast<std::size_t>(o - countText_);
 }
 
 std::string LineConverter::ConvertLine(std::string_view line)
 {
     std::string out;
-    ConvertPiece(line, out);
-    FinishLine(out);
+    ConvertLastPiece(line, out);
     return out;
 }
 
@@ -87,46 +104,71 @@ void LineConverter::ConvertPiece(std::string_view piece, std::string& out)
 
 void LineConverter::FinishLine(std::string& out)
 {
-    // A line ends: the held-back bytes cannot wait for more. Take them out first, so that a
-    // failing lookup leaves the converter clean for nothing and the run drops it anyway.
     std::string rest;
     rest.swap(carry_);
     ConvertSpan(rest, true, out);
+}
+
+void LineConverter::ConvertLastPiece(std::string_view piece, std::string& out)
+{
+    if (carry_.empty()) {
+        ConvertSpan(piece, true, out);
+    } else {
+        ConvertPiece(piece, out);
+        FinishLine(out);
+    }
 }
 
 std::size_t LineConverter::ConvertSpan(std::string_view bytes, bool lineEnds, std::string& out)
 {
     const Rewrites& rewrites = direction_ == ConversionDirection::TraditionalToSimplified ? kToSimplified
                                                                                           : kToTraditional;
+    const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
+
+    // Room for the worst case: every declaration (12 bytes at least) grows by 2.
+    const std::size_t start = out.size();
+    out.resize(start + n + n / 6 + 2);
+    char* o = out.data() + start;
+
     std::size_t i = 0;
     while (i < n) {
-        // Copy a run of plain single-byte characters at once.
-        std::size_t j = i;
-        while (j < n && !IsLeadByte(p[j]) && AsciiLower(p[j]) != 'c')
-            ++j;
-        out.append(bytes.data() + i, j - i);
-        i = j;
-        if (i == n)
-            break;
-
         const unsigned char c = p[i];
-        if (IsLeadByte(c)) {
+        const ByteClass kind = kByteClass[c];
+        if (kind == ByteClass::Plain) {
+            // Eight plain bytes at a time while there are: no lead byte, no 'c' or 'C'.
+            *o++ = static_cast<char>(c);
+            ++i;
+            while (n - i >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p + i, 8);
+                if (!IsPlainWord(word))
+                    break;
+                std::memcpy(o, &word, 8);
+                o += 8;
+                i += 8;
+            }
+            continue;
+        }
+
+        if (kind == ByteClass::Lead) {
             if (i + 1 == n) {
                 if (!lineEnds)
                     break; // its trail byte may be in the next piece
-                out.push_back(static_cast<char>(c)); // a lead byte that ends the line stands alone
+                *o++ = static_cast<char>(c); // a lead byte that ends the line stands alone
                 ++i;
                 continue;
             }
-            const auto code = static_cast<std::uint16_t>(c << 8 | p[i + 1]);
-            if (const auto result = dictionary_.Lookup(direction_, code)) {
-                out.push_back(static_cast<char>(*result >> 8));
-                out.push_back(static_cast<char>(*result & 0xFF));
+            const unsigned char trail = p[i + 1];
+            const auto code = static_cast<std::uint16_t>(c << 8 | trail);
+            if (const auto result = answers.Lookup(code)) {
+                *o++ = static_cast<char>(*result >> 8);
+                *o++ = static_cast<char>(*result & 0xFF);
                 CountReplacement();
             } else {
-                out.append(bytes.data() + i, 2);
+                *o++ = static_cast<char>(c);
+                *o++ = static_cast<char>(trail);
             }
             i += 2;
             continue;
@@ -143,39 +185,38 @@ std::size_t LineConverter::ConvertSpan(std::string_view bytes, bool lineEnds, st
                 ++value;
             if (StartsWithAnyCase(rest.substr(value), rewrites.charsetFind)) {
                 // The text keeps its own "charset=" and quote; the value is put in lower case.
-                out.append(rest.substr(0, value));
-                out.append(rewrites.charsetPut);
+                o = std::copy_n(rest.data(), value, o);
+                o = std::copy(rewrites.charsetPut.begin(), rewrites.charsetPut.end(), o);
                 matched = value + rewrites.charsetFind.size();
             }
         } else if (StartsWithAnyCase(rest, rewrites.contentFind)) {
-            out.append(rewrites.contentPut);
+            o = std::copy(rewrites.contentPut.begin(), rewrites.contentPut.end(), o);
             matched = rewrites.contentFind.size();
         }
         if (matched == 0) {
-            out.push_back(static_cast<char>(c));
+            *o++ = static_cast<char>(c);
             matched = 1;
         }
         i += matched;
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return i;
 }
 
-void LineConverter::CountReplacement()
+void LineConverter::CarryCountDigits()
 {
-    ++count_;
-    // Advance the decimal digits of the shown text in place.
-    const std::size_t first = kCountPrefix.size();
-    std::size_t k = digitsEnd_;
-    while (k > first && countText_[k - 1] == '9')
-        countText_[--k] = '0';
-    if (k > first) {
-        ++countText_[k - 1];
+    // The last digit was 9: it and every 9 before it become 0, and the digit before them grows.
+    char* const first = countText_ + kCountPrefixLength;
+    char* digit = countText_ + countLength_ - kCountSuffixLength;
+    while (digit > first && digit[-1] == '9')
+        *--digit = '0';
+    if (digit > first) {
+        ++digit[-1];
     } else {
-        countText_.insert(countText_.begin() + static_cast<std::ptrdiff_t>(first), '1');
-        ++digitsEnd_;
+        std::memmove(first + 1, first, countLength_ - kCountPrefixLength);
+        *first = '1';
+        ++countLength_;
     }
-    view_.ShowCharacterCount(countText_);
-    view_.ProcessPendingEvents();
 }
 
 } // namespace fanjian

@@ -31,10 +31,13 @@ public:
     // The converted line. Throws what the dictionary throws; the count keeps what was replaced.
     std::string ConvertLine(std::string_view line);
 
-    // Appends to `out` what can be converted of the next piece of the current line.
+    // Appends to `out` what can be converted of the next piece of the current line. When a lookup
+    // or the view throws, `out` holds unspecified bytes after what it held before the call.
     void ConvertPiece(std::string_view piece, std::string& out);
     // Appends the rest of the current line to `out`; the next piece starts a new line.
     void FinishLine(std::string& out);
+    // ConvertPiece then FinishLine, in one step when nothing is held back.
+    void ConvertLastPiece(std::string_view piece, std::string& out);
 
     // Characters replaced so far in this run.
     std::uint64_t ConvertedCount() const noexcept { return count_; }
@@ -45,7 +48,18 @@ private:
     std::size_t ConvertSpan(std::string_view bytes, bool lineEnds, std::string& out);
     // Length of the declaration starting at bytes[0] and its replacement appended to out, or 0.
     std::size_t RewriteDeclaration(std::string_view bytes, std::string& out) const;
-    void CountReplacement();
+    void CountReplacement()
+    {
+        ++count_;
+        char& lastDigit = countText_[countLength_ - kCountSuffixLength - 1];
+        if (lastDigit != '9')
+            ++lastDigit;
+        else
+            CarryCountDigits();
+        view_.ShowCharacterCount(std::string_view(countText_, countLength_));
+        view_.ProcessPendingEvents();
+    }
+    void CarryCountDigits();
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
@@ -53,8 +67,10 @@ private:
     std::uint64_t count_ = 0;
     std::string carry_;
     // "第 <count> 字", kept up to date digit by digit.
-    std::string countText_;
-    std::size_t digitsEnd_ = 0;
+    static constexpr std::size_t kCountPrefixLength = 4; // "第 " in UTF-8
+    static constexpr std::size_t kCountSuffixLength = 4; // " 字"
+    char countText_[kCountPrefixLength + 20 + kCountSuffixLength];
+    std::size_t countLength_ = 0;
 };
 
 } // namespace fanjian

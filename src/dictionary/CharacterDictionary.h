@@ -37,14 +37,41 @@ public:
     // whole number, or outside 256..65535), or when the dictionary is not open.
     std::optional<std::uint16_t> Lookup(ConversionDirection direction, std::uint16_t code) const
     {
+        return Answers(direction).Lookup(code);
+    }
+
+    // The answers of one direction, for callers that look up many codes in a row. Valid while
+    // the dictionary stays open.
+    class DirectionAnswers {
+    public:
+        std::optional<std::uint16_t> Lookup(std::uint16_t code) const
+        {
+            const std::uint16_t answer = table_[code];
+            if (answer >= kFirstDoubleByteCode) [[likely]]
+                return answer;
+            if (answer == kNoRow)
+                return std::nullopt;
+            ThrowBadRow(direction_, code);
+        }
+
+    private:
+        friend class CharacterDictionary;
+        DirectionAnswers(ConversionDirection direction, const std::uint16_t* table)
+            : direction_(direction), table_(table)
+        {
+        }
+        ConversionDirection direction_;
+        const std::uint16_t* table_;
+    };
+
+    // Throws DictionaryError when the dictionary is not open.
+    DirectionAnswers Answers(ConversionDirection direction) const
+    {
         if (!open_)
             ThrowNotOpen();
-        const std::uint16_t answer = Table(direction)[code];
-        if (answer >= kFirstDoubleByteCode)
-            return answer;
-        if (answer == kNoRow)
-            return std::nullopt;
-        ThrowBadRow(direction, code);
+        return DirectionAnswers(direction, direction == ConversionDirection::TraditionalToSimplified
+                                               ? toGb_.data()
+                                               : toBig5_.data());
     }
 
     void Close();
@@ -58,10 +85,6 @@ private:
     static constexpr std::uint16_t kBadRow = 1;
     static constexpr std::uint16_t kFirstDoubleByteCode = 256;
 
-    const std::uint16_t* Table(ConversionDirection direction) const noexcept
-    {
-        return direction == ConversionDirection::TraditionalToSimplified ? toGb_.data() : toBig5_.data();
-    }
     [[noreturn]] static void ThrowNotOpen();
     [[noreturn]] static void ThrowBadRow(ConversionDirection direction, std::uint16_t code);
 
