@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+class QWidget;
+
+namespace fanjian {
+
+// What the windows take from the desktop they run on. The program runs with SystemDesktop();
+// tests hand in their own folders and volumes and catch links and the end of the program, so
+// that no test opens a browser or leaves the process.
+struct Desktop {
+    // The folder of the running executable; the main window keeps it as FFile.
+    QString programDirectory;
+    // The folder the program was started in; the folder chooser starts there at every opening.
+    QString workingFolder;
+    // Mount points of the volumes the folder chooser offers in Drive1.
+    std::function<QStringList()> volumes;
+    // Hands an address to the desktop's default handler, without waiting and without a message.
+    std::function<void(const QUrl&)> openLink;
+    // Ends the program; called when the main window has been closed.
+    std::function<void()> endProgram;
+};
+
+Desktop SystemDesktop();
+
+// Mount points of the mounted, ready volumes of real file systems, sorted.
+QStringList MountedVolumes();
+
+// Window geometry is written in twips (1/1440 inch) and drawn in logical pixels, 15 twips each.
+inline constexpr int kTwipsPerPixel = 15;
+constexpr int Pixels(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+QRect TwipsRect(int left, int top, int width, int height);
+
+// Top left corner, in pixels, of a window of outer size `outer` centred on `screen`: the difference
+// of the sizes, in whole twips, halved by an integer division that truncates toward zero, so that
+// an odd difference loses its half and a window larger than the screen gets a negative position.
+QPoint CentredPosition(const QRect& screen, const QSize& outer);
+// Moves a window that is not shown yet to the middle of its screen, frame included as far as the
+// platform knows it before the window is mapped.
+void CentreOnScreen(QWidget& window);
+
+// "/a/b/" -> "/a/b"; "/" stays "/".
+QString WithoutTrailingSeparator(QString path);
+// True when `folder` is `root` or lies below it (whole path components: /a/bc is not in /a/b).
+bool IsInside(const QString& folder, const QString& root);
+// The volume of `volumes` (mount points) that holds `folder`: the deepest one it lies inside,
+// or an empty text when none does.
+QString VolumeHolding(const QString& folder, const QStringList& volumes);
+
+} // namespace fanjian

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QTreeWidget>
+
+namespace fanjian {
+
+// A directory list: the chain of folders from "/" down to the current folder, each one step
+// further in, then the current folder's immediate subfolders, one step further still. A
+// double-click (or Enter) opens the entry under it; a single click only highlights it.
+class DirectoryList : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit DirectoryList(QWidget* parent = nullptr);
+
+    // The current folder: an absolute path without a trailing "/", except "/" itself.
+    const QString& path() const noexcept { return path_; }
+    // Makes `folder` the current folder and lists it anew. A folder that does not exist or cannot
+    // be listed leaves the list as it was and gives false.
+    bool setPath(const QString& folder);
+
+    // Full path of an entry of the list.
+    static QString EntryPath(const QTreeWidgetItem& entry);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void Open(QTreeWidgetItem* entry);
+
+    QString path_;
+};
+
+} // namespace fanjian

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "conversion/ConversionDirection.h"
+#include "conversion/ProgressView.h"
+#include "shell/Desktop.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <chrono>
+#include <exception>
+#include <string>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace fanjian {
+
+class Form2;
+
+// Thrown out of ProcessPendingEvents when the main window was closed during a run: it unwinds the
+// run (which closes its files) back to the click that started it. It is no run failure.
+class ProgramClosing : public std::exception {
+public:
+    const char* what() const noexcept override { return "the main window was closed"; }
+};
+
+// The main window: the folder path, the two conversion buttons, the progress of a run, the folder
+// chooser button and the maker's links. It is the run's ProgressView.
+class Form1 : public QWidget, public ProgressView {
+    Q_OBJECT
+public:
+    explicit Form1(Desktop desktop = SystemDesktop(), QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The program directory, read once at start-up; every run finds the dictionary there.
+    const QString& programDirectory() const noexcept { return FFile; }
+    // The folder chooser while it is open, else null.
+    Form2* chooser() const;
+    bool isRunning() const noexcept { return running_; }
+
+    // ProgressView. Texts are UTF-8 and shown as given.
+    void ClearSourceList() override;
+    void AddSourceListItem(std::string_view text) override;
+    void ClearResultList() override;
+    void AddResultListItem(std::string_view text) override;
+    void ShowStatus(std::string_view text) override;
+    void ShowFileName(std::string_view text) override;
+    void ShowFileCount(std::string_view text) override;
+    // Keeps the newest text only; it reaches Label9 at the next pass over the events.
+    void ShowCharacterCount(std::string_view text) override;
+    // Handles the waiting events unless the last pass was less than kEventPassInterval ago.
+    // Throws ProgramClosing when the window was closed meanwhile.
+    void ProcessPendingEvents() override;
+
+    // A run calls ShowCharacterCount and ProcessPendingEvents once per replaced character, millions
+    // of times, at a few nanoseconds apart. The window handles its events at most this often,
+    // which keeps it repainting and taking input while costing the run next to nothing.
+    static constexpr std::chrono::milliseconds kEventPassInterval{10};
+    // For tests that act from inside a run's yields without running for long.
+    void setEventPassInterval(std::chrono::microseconds interval) noexcept { eventPassInterval_ = interval; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void StartRun(ConversionDirection direction);
+    void ShowChooser();
+    void OpenLink(const QLabel* link);
+    void FlushCharacterCount();
+
+    Desktop desktop_;
+    const QString FFile;
+
+    // Controls, under the names they also carry as object names.
+    QLineEdit* Text1;
+    QPushButton* Command1;
+    QListWidget* List1;
+    QListWidget* List2;
+    QPushButton* Command2;
+    QPushButton* Command3;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label9;
+    QGroupBox* Frame1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+
+    QPointer<Form2> chooser_;
+    bool running_ = false;
+    bool closed_ = false;
+
+    // The newest text for Label9, not shown yet. Counts fit the inline buffer; the string takes
+    // anything longer.
+    char characterCount_[48] = {};
+    std::size_t characterCountSize_ = 0;
+    std::string longCharacterCount_;
+    bool characterCountPending_ = false;
+
+    // Reading the clock costs more than a character's conversion, so ProcessPendingEvents reads
+    // it only every callsPerClockCheck_ calls, a number kept such that the checks come roughly
+    // every kClockCheckInterval; any other progress text makes the next call check.
+    static constexpr std::chrono::microseconds kClockCheckInterval{500};
+    static constexpr int kMaxCallsPerClockCheck = 1024;
+    void CheckClockSoon() noexcept { callsUntilClockCheck_ = 1; }
+    int callsPerClockCheck_ = 1;
+    int callsUntilClockCheck_ = 1;
+    std::chrono::steady_clock::duration eventPassInterval_ = kEventPassInterval;
+    std::chrono::steady_clock::time_point lastClockCheck_{};
+    std::chrono::steady_clock::time_point lastEventPass_{};
+};
+
+} // namespace fanjian

@@ -1,0 +1,83 @@
+#include "shell/Form2.h"
+
+#include "shell/Desktop.h"
+#include "shell/DirectoryList.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStorageInfo>
+
+namespace fanjian {
+
+Form2::Form2(const QString& workingFolder, const QStringList& volumes, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint)
+    , workingFolder_(WithoutTrailingSeparator(workingFolder))
+{
+    setObjectName(QStringLiteral("Form2"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("選擇資料夾"));
+    setFixedSize(Pixels(3135), Pixels(3270));
+
+    Drive1 = new QComboBox(this);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setGeometry(TwipsRect(120, 240, 2295, 300));
+
+    Dir1 = new DirectoryList(this);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setGeometry(TwipsRect(120, 600, 2895, 2610));
+
+    Command1 = new QPushButton(QStringLiteral("確定"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(TwipsRect(2520, 120, 615, 375));
+    Command1->setAutoDefault(false);
+
+    setTabOrder(Drive1, Dir1);
+    setTabOrder(Dir1, Command1);
+
+    // Both lists start at the volume and the folder the program was started in.
+    QStringList roots = volumes;
+    roots.sort();
+    workingVolume_ = VolumeHolding(workingFolder_, roots);
+    if (workingVolume_.isEmpty()) {
+        workingVolume_ = WithoutTrailingSeparator(QStorageInfo(workingFolder_).rootPath());
+        if (workingVolume_.isEmpty())
+            workingVolume_ = QStringLiteral("/");
+        roots.append(workingVolume_);
+        roots.sort();
+    }
+    Drive1->addItems(roots);
+    driveIndex_ = static_cast<int>(roots.indexOf(workingVolume_));
+    Drive1->setCurrentIndex(driveIndex_);
+    if (!Dir1->setPath(workingFolder_) && !Dir1->setPath(workingVolume_))
+        Dir1->setPath(QStringLiteral("/"));
+
+    connect(Drive1, &QComboBox::currentIndexChanged, this, &Form2::OnDriveChanged);
+    connect(Command1, &QPushButton::clicked, this, &Form2::OnOk);
+
+    Drive1->setFocus();
+    CentreOnScreen(*this);
+}
+
+void Form2::OnDriveChanged(int index)
+{
+    const QString root = Drive1->itemText(index);
+    const bool moved = (root == workingVolume_ && Dir1->setPath(workingFolder_)) || Dir1->setPath(root);
+    if (moved) {
+        driveIndex_ = index;
+        return;
+    }
+    // A volume that cannot be read: both lists stay where they were.
+    const QSignalBlocker blocker(Drive1);
+    Drive1->setCurrentIndex(driveIndex_);
+}
+
+void Form2::OnOk()
+{
+    emit folderChosen(Dir1->path());
+    close();
+}
+
+} // namespace fanjian

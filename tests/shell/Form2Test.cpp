@@ -1,0 +1,243 @@
+// The folder chooser: its controls, the directory list, OK and the drive list.
+#include "ShellTestSupport.h"
+#include "TestSupport.h"
+#include "shell/Form2.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace fanjian;
+using namespace fanjian::testing;
+
+class Form2Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void controlsGeometryAndFocus();
+    void directoryListShowsTheChainThenTheSubfolders();
+    void singleClickHighlightsAndDoubleClickOpens();
+    void okWritesTheCurrentFolderNotTheHighlightedOne();
+    void closingWithoutOkWritesNothing();
+    void drivesMoveTheDirectoryList();
+    void volumeHoldingMatchesWholeComponents();
+
+private:
+    Form2* Open(const QStringList& volumes = {"/"});
+    DirectoryList* Dir1() { return form_->findChild<DirectoryList*>("Dir1"); }
+    QComboBox* Drive1() { return form_->findChild<QComboBox*>("Drive1"); }
+    QPushButton* Ok() { return form_->findChild<QPushButton*>("Command1"); }
+
+    std::unique_ptr<TempDir> temp_;
+    QString root_;
+    QPointer<Form2> form_;
+};
+
+void Form2Test::init()
+{
+    temp_ = std::make_unique<TempDir>();
+    MakeFolders(temp_->path(), {"b", "A", "c", ".hidden", "A/deeper"});
+    WriteFile(temp_->path() / "file.txt", "x");
+    root_ = Q(temp_->path());
+}
+
+void Form2Test::cleanup()
+{
+    delete form_.data();
+    temp_.reset();
+}
+
+Form2* Form2Test::Open(const QStringList& volumes)
+{
+    form_ = new Form2(root_, volumes);
+    form_->show();
+    form_->activateWindow();
+    return form_;
+}
+
+void Form2Test::controlsGeometryAndFocus()
+{
+    Open();
+    QCOMPARE(form_->windowTitle(), QStringLiteral("選擇資料夾"));
+    QCOMPARE(form_->size(), QSize(209, 218));
+    QCOMPARE(form_->minimumSize(), form_->maximumSize());
+    QVERIFY(!(form_->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QCOMPARE(Drive1()->geometry(), QRect(8, 16, 153, 20));
+    QCOMPARE(Dir1()->geometry(), QRect(8, 40, 193, 174));
+    QCOMPARE(Ok()->geometry(), QRect(168, 8, 41, 25));
+    QCOMPARE(Ok()->text(), QStringLiteral("確定"));
+
+    const QRect screen = form_->screen()->geometry();
+    QCOMPARE(form_->frameGeometry().topLeft(),
+             screen.topLeft() + QPoint((screen.width() - 209) / 2, (screen.height() - 218) / 2));
+
+    QVERIFY(QTest::qWaitForWindowActive(form_));
+    QCOMPARE(QApplication::focusWidget(), Drive1());
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    QTest::keyClick(Drive1(), Qt::Key_Return); // OK is no default button
+    QCOMPARE(chosen.count(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Dir1());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Ok());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Drive1());
+}
+
+void Form2Test::directoryListShowsTheChainThenTheSubfolders()
+{
+    Open();
+    DirectoryList& list = *Dir1();
+    QCOMPARE(list.path(), root_);
+
+    // One entry per folder from "/" down to the current one, each the only child of the one above.
+    QCOMPARE(list.topLevelItemCount(), 1);
+    QTreeWidgetItem* entry = list.topLevelItem(0);
+    QCOMPARE(entry->text(0), QStringLiteral("/"));
+    const QStringList chain = root_.split('/', Qt::SkipEmptyParts);
+    for (const QString& name : chain) {
+        QCOMPARE(entry->childCount(), 1);
+        entry = entry->child(0);
+        QCOMPARE(entry->text(0), name);
+    }
+    QCOMPARE(DirectoryList::EntryPath(*entry), root_);
+    QCOMPARE(list.currentItem(), entry);
+
+    // Then the current folder's own subfolders, in name order regardless of case, one step further
+    // in; no files, no hidden folders, nothing deeper.
+    QStringList subfolders;
+    for (int i = 0; i < entry->childCount(); ++i) {
+        subfolders << entry->child(i)->text(0);
+        QCOMPARE(entry->child(i)->childCount(), 0);
+        QVERIFY(list.visualItemRect(entry->child(i)).left() > list.visualItemRect(entry).left());
+    }
+    QCOMPARE(subfolders, QStringList({"A", "b", "c"}));
+    QVERIFY(list.visualItemRect(entry).left() > list.visualItemRect(list.topLevelItem(0)).left());
+}
+
+void Form2Test::singleClickHighlightsAndDoubleClickOpens()
+{
+    Open();
+    DirectoryList& list = *Dir1();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+
+    ClickEntry(list, EntryFor(list, root_ + "/A"));
+    QCOMPARE(list.path(), root_);
+    QCOMPARE(DirectoryList::EntryPath(*list.currentItem()), root_ + "/A");
+
+    DoubleClickEntry(list, EntryFor(list, root_ + "/A"));
+    QCOMPARE(list.path(), root_ + "/A");
+    QVERIFY(EntryFor(list, root_ + "/A/deeper") != nullptr);
+    QVERIFY(EntryFor(list, root_ + "/b") == nullptr);
+
+    // Going up the chain: a double-click on "/" stands the list in the root.
+    DoubleClickEntry(list, list.topLevelItem(0));
+    QCOMPARE(list.path(), QStringLiteral("/"));
+    QCOMPARE(list.topLevelItemCount(), 1);
+    QVERIFY(list.topLevelItem(0)->childCount() > 0);
+
+    // Enter opens the highlighted entry as a double-click would.
+    list.setFocus();
+    list.setCurrentItem(EntryFor(list, "/" + root_.split('/', Qt::SkipEmptyParts).first()));
+    QTest::keyClick(&list, Qt::Key_Return);
+    QCOMPARE(list.path(), "/" + root_.split('/', Qt::SkipEmptyParts).first());
+
+    // A folder that has gone since it was listed: the list stays and shows the folder anew.
+    list.setPath(root_);
+    QTreeWidgetItem* gone = EntryFor(list, root_ + "/c");
+    QVERIFY(QDir(root_ + "/c").removeRecursively());
+    DoubleClickEntry(list, gone);
+    QCOMPARE(list.path(), root_);
+    QVERIFY(EntryFor(list, root_ + "/c") == nullptr);
+}
+
+void Form2Test::okWritesTheCurrentFolderNotTheHighlightedOne()
+{
+    Open();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    ClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/b"));
+    QTest::mouseClick(Ok(), Qt::LeftButton);
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(chosen.at(0).at(0).toString(), root_);
+    QTRY_VERIFY(form_.isNull()); // closed and deleted
+
+    // A folder opened by double-click is written with its full path, without a trailing "/".
+    Open();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    QSignalSpy chosenAgain(form_.data(), &Form2::folderChosen);
+    QCOMPARE(Dir1()->path(), root_); // each opening starts afresh in the working folder
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/A"));
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/A/deeper"));
+    QTest::mouseClick(Ok(), Qt::LeftButton);
+    QCOMPARE(chosenAgain.count(), 1);
+    QCOMPARE(chosenAgain.at(0).at(0).toString(), root_ + "/A/deeper");
+    QTRY_VERIFY(form_.isNull());
+}
+
+void Form2Test::closingWithoutOkWritesNothing()
+{
+    Open();
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/A"));
+    QVERIFY(form_->close());
+    QTRY_VERIFY(form_.isNull());
+    QCOMPARE(chosen.count(), 0);
+}
+
+void Form2Test::drivesMoveTheDirectoryList()
+{
+    // The working folder lies in the volume mounted at root_, which lies in the one at "/".
+    MakeFolders(temp_->path(), {"vol2/x"});
+    const QString volume2 = root_ + "/vol2";
+    const QString missing = root_ + "/not-mounted";
+    root_ += "/A";
+    const QString volume = Q(temp_->path());
+    Open({"/", volume, volume2, missing});
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    QStringList offered;
+    for (int i = 0; i < Drive1()->count(); ++i)
+        offered << Drive1()->itemText(i);
+    QCOMPARE(offered, QStringList({"/", volume, missing, volume2}));
+    QCOMPARE(Drive1()->currentText(), volume);
+    QCOMPARE(Dir1()->path(), root_);
+
+    // Another volume: its root. The volume of the working folder: the working folder again.
+    Drive1()->setCurrentIndex(Drive1()->findText(volume2));
+    QCOMPARE(Dir1()->path(), volume2);
+    Drive1()->setCurrentIndex(Drive1()->findText("/"));
+    QCOMPARE(Dir1()->path(), QStringLiteral("/"));
+    Drive1()->setCurrentIndex(Drive1()->findText(volume));
+    QCOMPARE(Dir1()->path(), root_);
+
+    // A volume that cannot be read: both lists stay where they were.
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/deeper"));
+    Drive1()->setCurrentIndex(Drive1()->findText(missing));
+    QCOMPARE(Drive1()->currentText(), volume);
+    QCOMPARE(Dir1()->path(), root_ + "/deeper");
+    // ... and the one it stayed on still counts as the current volume.
+    Drive1()->setCurrentIndex(Drive1()->findText(volume2));
+    QCOMPARE(Dir1()->path(), volume2);
+
+    QCOMPARE(chosen.count(), 0);
+}
+
+void Form2Test::volumeHoldingMatchesWholeComponents()
+{
+    const QStringList volumes = {"/", "/media/a", "/media/ab", "/srv"};
+    QCOMPARE(VolumeHolding("/media/ab/site", volumes), QStringLiteral("/media/ab"));
+    QCOMPARE(VolumeHolding("/media/a", volumes), QStringLiteral("/media/a"));
+    QCOMPARE(VolumeHolding("/media/abc", volumes), QStringLiteral("/"));
+    QCOMPARE(VolumeHolding("/srvx/site", volumes), QStringLiteral("/"));
+    QCOMPARE(VolumeHolding("/srv/site", {"/media/a"}), QString());
+}
+
+QTEST_MAIN(Form2Test)
+#include "Form2Test.moc"
