@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStorageInfo>
@@ -20,6 +21,11 @@ Desktop SystemDesktop()
         .openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); },
         .endProgram = [] { QCoreApplication::quit(); },
     };
+}
+
+QIcon ProgramIcon()
+{
+    return QIcon(QStringLiteral(":/fanjian/fanjian.xpm"));
 }
 
 QStringList MountedVolumes()
@@ -50,7 +56,9 @@ QPoint CentredPosition(const QRect& screen, const QSize& outer)
     return screen.topLeft() + QPoint(centre(screen.width(), outer.width()), centre(screen.height(), outer.height()));
 }
 
-void CentreOnScreen(QWidget& window)
+namespace {
+
+void Centre(QWidget& window)
 {
     QScreen* screen = window.screen();
     if (screen == nullptr)
@@ -64,6 +72,42 @@ void CentreOnScreen(QWidget& window)
     }
     // For a window, move() places the outer frame's top left corner.
     window.move(CentredPosition(screen->geometry(), outer));
+}
+
+// On X11 the frame of a window is known only once the window manager has framed the mapped
+// window. The first move or resize that shows a frame centres the window again, frame included.
+class CentreWhenFramed : public QObject {
+public:
+    explicit CentreWhenFramed(QWidget& window)
+        : QObject(&window)
+        , window_(window)
+    {
+        window.installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override
+    {
+        const bool geometry = event->type() == QEvent::Move || event->type() == QEvent::Resize;
+        if (geometry && window_.isVisible() && window_.frameGeometry().size() != window_.size()) {
+            window_.removeEventFilter(this);
+            deleteLater();
+            Centre(window_);
+        }
+        return false;
+    }
+
+private:
+    QWidget& window_;
+};
+
+} // namespace
+
+void CentreOnScreen(QWidget& window)
+{
+    Centre(window);
+    const QWindow* handle = window.windowHandle();
+    if (handle == nullptr || handle->frameMargins().isNull())
+        new CentreWhenFramed(window);
 }
 
 QString WithoutTrailingSeparator(QString path)

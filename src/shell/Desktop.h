@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -31,6 +32,9 @@ struct Desktop {
 
 Desktop SystemDesktop();
 
+// The program's 16 x 16 window icon.
+QIcon ProgramIcon();
+
 // Mount points of the mounted, ready volumes of real file systems, sorted.
 QStringList MountedVolumes();
 
@@ -43,8 +47,8 @@ QRect TwipsRect(int left, int top, int width, int height);
 // of the sizes, in whole twips, halved by an integer division that truncates toward zero, so that
 // an odd difference loses its half and a window larger than the screen gets a negative position.
 QPoint CentredPosition(const QRect& screen, const QSize& outer);
-// Moves a window that is not shown yet to the middle of its screen, frame included as far as the
-// platform knows it before the window is mapped.
+// Moves a window that is not shown yet to the middle of its screen, frame included. Where the
+// frame becomes known only after the window is shown (X11), the window is centred once more then.
 void CentreOnScreen(QWidget& window);
 
 // "/a/b/" -> "/a/b"; "/" stays "/".

@@ -24,6 +24,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // A directory list shows its levels by indentation alone, without expand marks.
+    void drawBranches(QPainter* /*painter*/, const QRect& /*rect*/, const QModelIndex& /*index*/) const override {}
 
 private:
     void Open(QTreeWidgetItem* entry);

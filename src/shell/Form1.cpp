@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
-#include <QIcon>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -54,6 +53,8 @@ QListWidget* MakeList(QWidget* parent, const char* name, const QRect& geometry)
     auto* list = Place(new QListWidget(parent), name, geometry);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setUniformItemSizes(true);
+    // Long paths are cut at the right edge, with a scroll bar, rather than shortened with "...".
+    list->setTextElideMode(Qt::ElideNone);
     return list;
 }
 
@@ -104,7 +105,7 @@ Form1::Form1(Desktop desktop, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("網站繁簡轉換"));
-    setWindowIcon(QIcon(QStringLiteral(":/fanjian/fanjian.xpm")));
+    setWindowIcon(ProgramIcon());
     setFixedSize(Pixels(7215), Pixels(4965));
     BuildControls();
     List1->setFocus();

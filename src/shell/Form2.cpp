@@ -19,6 +19,7 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, QWidget* 
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("選擇資料夾"));
+    setWindowIcon(ProgramIcon());
     setFixedSize(Pixels(3135), Pixels(3270));
 
     Drive1 = new QComboBox(this);
