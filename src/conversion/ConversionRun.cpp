@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace fanjian {
@@ -101,9 +102,10 @@ public:
 
     void Execute(std::string_view programDirectory)
     {
-        CharacterDictionary dictionary;
-        dictionary.Open(programDirectory);
-        LineConverter converter(direction_, dictionary, view_);
+        dictionary_.Open(programDirectory);
+        // The converter outlives this call: the view may still hold its count text until the run
+        // returns.
+        LineConverter& converter = converter_.emplace(direction_, dictionary_, view_);
 
         const FolderEntries top = ListFolder(folder_);
         for (const std::string& subfolder : top.folders) {
@@ -120,7 +122,7 @@ public:
             if (IsSelectedFileName(name))
                 ProcessFile(converter, folder_, nullptr, name);
         }
-        dictionary.Close();
+        dictionary_.Close();
     }
 
 private:
@@ -237,6 +239,8 @@ private:
     std::uint64_t fileCount_ = 0;
     std::vector<char> readBuffer_;
     std::string written_;
+    CharacterDictionary dictionary_;
+    std::optional<LineConverter> converter_;
 };
 
 } // namespace
@@ -292,11 +296,12 @@ void ConversionRun::Run(ConversionDirection direction, std::string_view folderPa
     view.ShowStatus(texts::Status(direction));
     view.ProcessPendingEvents();
 
+    RunState state(direction, folderPath, view);
     bool failed = false;
     try {
-        RunState(direction, folderPath, view).Execute(programDirectory);
+        state.Execute(programDirectory);
     } catch (const ConversionError&) {
-        // Everything the run opened is closed by now; what it wrote stays.
+        // Every file the run opened is closed by now; what it wrote stays.
         failed = true;
     }
     if (failed) {

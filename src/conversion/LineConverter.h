@@ -22,6 +22,9 @@ class CharacterDictionary;
 // A line may be handed over whole (ConvertLine) or in pieces (ConvertPiece ... FinishLine); both
 // give the same bytes. Between pieces the converter holds back at most kMaxCarry bytes: a lead
 // byte whose trail has not come yet, or the start of what may be a declaration.
+//
+// The text handed to the view's ShowCharacterCount lives in the converter: it stays valid until
+// the next replacement or until the converter is destroyed.
 class LineConverter {
 public:
     static constexpr std::size_t kMaxCarry = 16;

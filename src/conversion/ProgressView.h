@@ -8,7 +8,10 @@ namespace fanjian {
 // a view shows it as given. A view may throw to abandon the run (the program is closing): the
 // exception is no run failure and passes through the run to its caller.
 //
-// The text handed to ShowCharacterCount lives only for the call; a view that keeps it copies it.
+// ShowCharacterCount comes once per replaced character, millions of times in a run. Its text stays
+// valid and unchanged until the next ShowCharacterCount or until the run returns, so a view may
+// keep a pointer to it and show it later instead of copying it on every call. Every other text
+// lives only for the call.
 class ProgressView {
 public:
     virtual ~ProgressView() = default;

@@ -201,60 +201,54 @@ void Form1::StartRun(ConversionDirection direction)
             return; // the window is closed and the program is ending
         }
     }
-    FlushCharacterCount();
 }
 
 void Form1::ClearSourceList()
 {
     List1->clear();
-    CheckClockSoon();
+    OtherTextShown();
 }
 
 void Form1::AddSourceListItem(std::string_view text)
 {
     List1->addItem(FromUtf8(text));
-    CheckClockSoon();
+    OtherTextShown();
 }
 
 void Form1::ClearResultList()
 {
     List2->clear();
-    CheckClockSoon();
+    OtherTextShown();
 }
 
 void Form1::AddResultListItem(std::string_view text)
 {
     List2->addItem(FromUtf8(text));
-    CheckClockSoon();
+    OtherTextShown();
 }
 
 void Form1::ShowStatus(std::string_view text)
 {
     Label5->setText(FromUtf8(text));
-    CheckClockSoon();
+    OtherTextShown();
 }
 
 void Form1::ShowFileName(std::string_view text)
 {
     Label6->setText(FromUtf8(text));
-    CheckClockSoon();
+    OtherTextShown();
 }
 
 void Form1::ShowFileCount(std::string_view text)
 {
     Label7->setText(FromUtf8(text));
-    CheckClockSoon();
+    OtherTextShown();
 }
 
 void Form1::ShowCharacterCount(std::string_view text)
 {
-    if (text.size() <= sizeof characterCount_) {
-        std::memcpy(characterCount_, text.data(), text.size());
-        characterCountSize_ = text.size();
-    } else {
-        longCharacterCount_.assign(text);
-        characterCountSize_ = std::string::npos;
-    }
+    // The run keeps this text valid until its next count or its end; it is read when shown.
+    characterCount_ = text;
     characterCountPending_ = true;
 }
 
@@ -263,8 +257,14 @@ void Form1::FlushCharacterCount()
     if (!characterCountPending_)
         return;
     characterCountPending_ = false;
-    Label9->setText(characterCountSize_ == std::string::npos ? FromUtf8(longCharacterCount_)
-                                                              : FromUtf8({characterCount_, characterCountSize_}));
+    Label9->setText(FromUtf8(characterCount_));
+}
+
+void Form1::OtherTextShown()
+{
+    // Any other text may be the run's last: show the newest count while its text is still valid.
+    FlushCharacterCount();
+    CheckClockSoon();
 }
 
 void Form1::ProcessPendingEvents()

@@ -74,6 +74,7 @@ private:
     void ShowChooser();
     void OpenLink(const QLabel* link);
     void FlushCharacterCount();
+    void OtherTextShown();
 
     Desktop desktop_;
     const QString FFile;
@@ -99,11 +100,9 @@ private:
     bool running_ = false;
     bool closed_ = false;
 
-    // The newest text for Label9, not shown yet. Counts fit the inline buffer; the string takes
-    // anything longer.
-    char characterCount_[48] = {};
-    std::size_t characterCountSize_ = 0;
-    std::string longCharacterCount_;
+    // The newest text for Label9, not shown yet; the run keeps it valid until its next count or
+    // until it returns.
+    std::string_view characterCount_;
     bool characterCountPending_ = false;
 
     // Reading the clock costs more than a character's conversion, so ProcessPendingEvents reads
