@@ -323,3 +323,35 @@ TEST_F(ConversionRunTest, AFailureInsideALongLineWritesNothingOfThatLine)
 }
 
 } // namespace
+
+namespace {
+
+// A view that keeps the count text without copying it, as the window does, and reads it when the
+// run shows its last texts.
+class KeepingView : public RecordingView {
+public:
+    std::string_view kept;
+    std::vector<std::string> readAtStatus;
+    void ShowCharacterCount(std::string_view text) override { kept = text; }
+    void ShowStatus(std::string_view text) override
+    {
+        readAtStatus.emplace_back(kept);
+        RecordingView::ShowStatus(text);
+    }
+};
+
+TEST_F(ConversionRunTest, TheCountTextStaysValidUntilTheRunReturns)
+{
+    WriteFile(site() / "a.txt", Bytes("B0EA A4A4 0A B0EA"));
+    KeepingView view;
+    ConversionRun().Run(kToGb, F(), program_.str(), view);
+    EXPECT_EQ(view.readAtStatus.back(), "第 3 字");
+
+    // Also when the run fails after its last count.
+    WriteFile(site() / "a.txt", Bytes("B0EA 0A C0C0"));
+    ConversionRun().Run(kToGb, F(), program_.str(), view);
+    EXPECT_EQ(view.Texts("ShowStatus").back(), "系統資料已損毀");
+    EXPECT_EQ(view.readAtStatus.back(), "第 1 字");
+}
+
+} // namespace
