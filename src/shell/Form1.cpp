@@ -131,6 +131,12 @@ void Form1::BuildControls()
     Label9 = MakeLabel(this, "Label9", TwipsRect(2880, 3120, 1335, 255), {}, Qt::AlignHCenter);
 
     Frame1 = Place(new QGroupBox(QString::fromUtf8(maker::kCaption), this), "Frame1", TwipsRect(0, 4080, 7215, 855));
+    // The caption sits on the frame's top line, as a classic frame draws it; the labels inside keep
+    // their places below it.
+    Frame1->setStyleSheet(QStringLiteral("QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px;"
+                                         " margin-top: 0.5em; }"
+                                         "QGroupBox#Frame1::title { subcontrol-origin: margin; left: 6px;"
+                                         " padding: 0 2px; }"));
     Label1 = MakeLabel(Frame1, "Label1", TwipsRect(120, 240, 5175, 255), QString::fromUtf8(maker::kContactLine));
     Label2 = MakeLabel(Frame1, "Label2", TwipsRect(5265, 240, 1810, 255), QString::fromUtf8(maker::kMailAddress));
     Label3 = MakeLabel(Frame1, "Label3", TwipsRect(120, 480, 375, 255), QStringLiteral("網站"));
