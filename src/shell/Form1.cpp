@@ -14,7 +14,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
-#include <cstring>
 
 namespace fanjian {
 
