@@ -333,6 +333,12 @@ public:
     std::string_view kept;
     std::vector<std::string> readAtStatus;
     void ShowCharacterCount(std::string_view text) override { kept = text; }
+    // A new run: what the last one left is gone.
+    void ClearSourceList() override
+    {
+        kept = {};
+        RecordingView::ClearSourceList();
+    }
     void ShowStatus(std::string_view text) override
     {
         readAtStatus.emplace_back(kept);

@@ -145,39 +145,95 @@ TEST_F(LineConverterTest, DeclarationsStartOnlyWhereACharacterStarts)
     EXPECT_EQ(Convert(kToGb, Bytes("A1 43") + "content=\"zh-tw"), Bytes("A1 43") + "content=\"zh-cn");
 }
 
-TEST_F(LineConverterTest, PiecesOfALineGiveWhatTheWholeLineGives)
+// Converts `text` handed over in blocks that end at `splits`, each block starting with the tail
+// the converter did not take from the one before, as a run reads a file.
+std::string ConvertInBlocks(LineConverter& converter, std::string_view text, const std::vector<std::size_t>& splits)
 {
-    const std::string line = Bytes("B0EA") + "a charset=big5 " + Bytes("A463") + "harset=big5 " + Bytes("A4A4") +
-                             "CONTENT=\"zh-TW charset='big5' x" + Bytes("B0EA A5") + "charset=\"BIG5\"" +
-                             Bytes("A4");
+    std::string out;
+    std::string pending;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i <= splits.size(); ++i) {
+        const std::size_t to = i < splits.size() ? splits[i] : text.size();
+        pending += text.substr(from, to - from);
+        from = to;
+        const std::size_t taken = converter.ConvertLines(pending, false, out);
+        EXPECT_LE(pending.size() - taken, LineConverter::kMaxTail);
+        pending.erase(0, taken);
+    }
+    converter.ConvertLines(pending, true, out);
+    return out;
+}
+
+TEST_F(LineConverterTest, ConvertsLinesWithEveryTerminatorIntoCrLf)
+{
+    LineConverter converter(kToGb, dictionary_, view_);
+    std::string out;
+    EXPECT_EQ(converter.ConvertLines("a\r\nb\rc\n\nd", true, out), 9u);
+    EXPECT_EQ(out, "a\r\nb\r\nc\r\n\r\nd\r\n");
+    out.clear();
+    converter.ConvertLines("", true, out);
+    EXPECT_EQ(out, "");
+    // A lead byte before a terminator stands alone; the terminator is no trail byte.
+    converter.ConvertLines(Bytes("B0 0D 0A A4 0A"), true, out);
+    EXPECT_EQ(out, Bytes("B0 0D 0A A4 0D 0A"));
+    out.clear();
+    // A declaration does not run across a line end.
+    converter.ConvertLines("charset=\nbig5", true, out);
+    EXPECT_EQ(out, "charset=\r\nbig5\r\n");
+}
+
+TEST_F(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
+{
+    const std::string text = Bytes("B0EA") + "a charset=big5 " + Bytes("A463") + "harset=big5\r\n" + Bytes("A4A4") +
+                             "CONTENT=\"zh-TW charset='big5' x" + Bytes("B0EA A5") + "\rcharset=\"BIG5\"" +
+                             Bytes("A4 0D 0A") + "\n" + Bytes("B0") + "charset=big5";
     for (const auto direction : {kToGb, kToBig5}) {
         RecordingView wholeView;
         LineConverter whole(direction, dictionary_, wholeView);
-        const std::string expected = whole.ConvertLine(line);
+        std::string expected;
+        whole.ConvertLines(text, true, expected);
 
-        // Every split into two pieces, and every split into three.
-        for (std::size_t a = 0; a <= line.size(); ++a) {
-            for (std::size_t b = a; b <= line.size(); b += (a % 3 == 0 ? 1 : line.size())) {
+        // Every split into two blocks, and many into three.
+        for (std::size_t a = 0; a <= text.size(); ++a) {
+            for (std::size_t b = a; b <= text.size(); b += (a % 3 == 0 ? 1 : text.size())) {
                 RecordingView view;
                 LineConverter converter(direction, dictionary_, view);
-                std::string out;
-                converter.ConvertPiece(std::string_view(line).substr(0, a), out);
-                converter.ConvertPiece(std::string_view(line).substr(a, b - a), out);
-                converter.ConvertPiece(std::string_view(line).substr(b), out);
-                converter.FinishLine(out);
-                ASSERT_EQ(out, expected) << "split at " << a << " and " << b;
+                ASSERT_EQ(ConvertInBlocks(converter, text, {a, b}), expected) << "split at " << a << " and " << b;
                 ASSERT_EQ(view.calls, wholeView.calls);
             }
         }
-        // One byte at a time, then the next line starts clean.
+        // One byte at a time.
+        std::vector<std::size_t> everyByte;
+        for (std::size_t i = 1; i < text.size(); ++i)
+            everyByte.push_back(i);
         LineConverter converter(direction, dictionary_, wholeView);
-        std::string out;
-        for (char c : line)
-            converter.ConvertPiece(std::string_view(&c, 1), out);
-        converter.FinishLine(out);
-        EXPECT_EQ(out, expected);
-        EXPECT_EQ(converter.ConvertLine("charset=big5"), Convert(direction, "charset=big5"));
+        EXPECT_EQ(ConvertInBlocks(converter, text, everyByte), expected);
     }
+}
+
+TEST_F(LineConverterTest, TellsWhereTheUnfinishedLineStarts)
+{
+    LineConverter converter(kToGb, dictionary_, view_);
+    std::string out = "before";
+    EXPECT_EQ(converter.ConvertLines("ab\nxy", false, out), 5u);
+    EXPECT_EQ(out, "beforeab\r\nxy");
+    EXPECT_EQ(converter.LineStart(), 10u);
+    // What may still be a declaration, a lead byte and a CR wait for the next block.
+    for (const std::string tail : {"char", "\xB0", "\r"}) {
+        LineConverter other(kToGb, dictionary_, view_);
+        std::string ignored;
+        EXPECT_EQ(other.ConvertLines("z" + tail, false, ignored), 1u);
+    }
+    out.clear();
+    converter.ConvertLines("ef", false, out);
+    EXPECT_EQ(converter.LineStart(), LineConverter::kNoLineStart);
+    converter.ConvertLines("\n", false, out);
+    EXPECT_EQ(converter.LineStart(), 4u);
+    // A failing lookup leaves it pointing at the start of the failing line.
+    out.clear();
+    EXPECT_THROW(converter.ConvertLines(Bytes("61 0A 62 B0EA C0C0"), true, out), DictionaryError);
+    EXPECT_EQ(converter.LineStart(), 3u);
+    EXPECT_EQ(out.substr(0, 3), "a\r\n");
 }
 
 } // namespace

@@ -61,35 +61,6 @@ std::string Join(std::string_view a, std::string_view b)
 constexpr std::size_t kReadSize = 256 * 1024;
 constexpr std::size_t kWriteSize = 1024 * 1024;
 
-// Finds the CR and LF bytes of a block, each scanned for once however the block's lines end.
-class LineEnds {
-public:
-    explicit LineEnds(std::string_view block) : block_(block) {}
-
-    // The position of the first CR or LF at or after `from`, or the block's size.
-    std::size_t Next(std::size_t from)
-    {
-        if (nextLf_ < from || !scanned_)
-            nextLf_ = Find('\n', from);
-        if (nextCr_ < from || !scanned_)
-            nextCr_ = Find('\r', from);
-        scanned_ = true;
-        return std::min(nextLf_, nextCr_);
-    }
-
-private:
-    std::size_t Find(char c, std::size_t from) const
-    {
-        const void* hit = std::memchr(block_.data() + from, c, block_.size() - from);
-        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - block_.data()) : block_.size();
-    }
-
-    std::string_view block_;
-    std::size_t nextLf_ = 0;
-    std::size_t nextCr_ = 0;
-    bool scanned_ = false;
-};
-
 // The state of one run from the opening of the dictionary to its closing.
 class RunState {
 public:
@@ -159,58 +130,38 @@ private:
         view_.ProcessPendingEvents();
     }
 
-    // Reads the input in blocks, converts it line by line, however long a line is, and writes
-    // every line with CR LF. A line ends at LF, CR LF or a lone CR.
+    // Reads the input in blocks and converts it, however long its lines are. The few bytes at
+    // the end of a block that the converter cannot decide on yet go again at the front of the next.
     void ConvertFile(LineConverter& converter, InputFile& input, OutputFile& output)
     {
         written_.clear();
-        std::uint64_t lineStart = 0; // where the current line begins in the output
-        bool inLine = false;         // bytes of an unfinished line have been read
-        bool afterCr = false;        // the last block ended with a CR, which an LF may follow
+        std::uint64_t lineStart = 0; // where the line being converted begins in the output
+        bool converting = false;
+        std::size_t kept = 0;
         try {
             for (;;) {
-                const std::size_t got = input.Read(readBuffer_.data(), readBuffer_.size());
-                if (got == 0)
-                    break;
-                const std::string_view block(readBuffer_.data(), got);
-                std::size_t i = 0;
-                if (afterCr && block[0] == '\n')
-                    i = 1;
-                afterCr = false;
-                LineEnds ends(block);
-                while (i < got) {
-                    const std::size_t end = ends.Next(i);
-                    if (end == got) {
-                        converter.ConvertPiece(block.substr(i), written_);
-                        inLine = true;
-                        break;
-                    }
-                    converter.ConvertLastPiece(block.substr(i, end - i), written_);
-                    written_ += "\r\n";
-                    inLine = false;
-                    lineStart = output.BytesWritten() + written_.size();
-                    i = end + 1;
-                    if (block[end] == '\r') {
-                        if (i == got)
-                            afterCr = true;
-                        else if (block[i] == '\n')
-                            ++i;
-                    }
-                }
-                if (written_.size() >= kWriteSize) {
+                const std::size_t got = input.Read(readBuffer_.data() + kept, readBuffer_.size() - kept);
+                const bool atEnd = got == 0;
+                const std::string_view block(readBuffer_.data(), kept + got);
+                converting = true;
+                const std::size_t taken = converter.ConvertLines(block, atEnd, written_);
+                converting = false;
+                if (converter.LineStart() != LineConverter::kNoLineStart)
+                    lineStart = output.BytesWritten() + converter.LineStart();
+                kept = block.size() - taken;
+                std::memmove(readBuffer_.data(), readBuffer_.data() + taken, kept);
+                if (written_.size() >= kWriteSize || atEnd) {
                     output.Write(written_);
                     written_.clear();
                 }
+                if (atEnd)
+                    break;
             }
-            if (inLine) {
-                converter.FinishLine(written_);
-                written_ += "\r\n";
-            }
-            output.Write(written_);
-            written_.clear();
         } catch (...) {
             // Whatever stops the file, every finished line goes to disk and nothing of the
             // unfinished one does.
+            if (converting && converter.LineStart() != LineConverter::kNoLineStart)
+                lineStart = output.BytesWritten() + converter.LineStart();
             KeepFinishedLines(output, lineStart);
             throw;
         }

@@ -118,12 +118,13 @@ OutputFile::OutputFile(const std::string& path) : path_(path)
     if (fd_ < 0)
         throw FileError("cannot create", path, errno);
     regular_ = S_ISREG(status.st_mode);
+    empty_ = !regular_ || status.st_size == 0;
     identity_ = {status.st_dev, status.st_ino};
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), regular_(other.regular_),
-      identity_(other.identity_), written_(other.written_)
+      empty_(other.empty_), identity_(other.identity_), written_(other.written_)
 {
 }
 
@@ -135,7 +136,9 @@ OutputFile::~OutputFile()
 
 void OutputFile::Truncate()
 {
-    if (regular_ && ::ftruncate(fd_, 0) != 0)
+    // A file that is empty already is left alone: on some file systems emptying even an empty
+    // file makes its closing wait for the disk.
+    if (!empty_ && ::ftruncate(fd_, 0) != 0)
         throw FileError("cannot empty", path_, errno);
 }
 

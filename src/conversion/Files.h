@@ -77,6 +77,7 @@ private:
     std::string path_;
     int fd_ = -1;
     bool regular_ = false;
+    bool empty_ = false;
     FileIdentity identity_;
     std::uint64_t written_ = 0;
 };

@@ -15,7 +15,7 @@ constexpr std::string_view kCountSuffix = " 字";
 
 // The longest declaration a direction rewrites: charset= + quote + gb2312.
 constexpr std::size_t kLongestDeclaration = 15;
-static_assert(kLongestDeclaration < LineConverter::kMaxCarry);
+static_assert(kLongestDeclaration < LineConverter::kMaxTail);
 
 struct Rewrites {
     std::string_view charsetFind;  // value after "charset=", matched in any letter case
@@ -42,26 +42,60 @@ bool StartsWithAnyCase(std::string_view text, std::string_view find)
     });
 }
 
-// True when none of the eight bytes is 0x80 or above, 'c' or 'C'.
+constexpr bool IsLineEnd(unsigned char c)
+{
+    return c == '\n' || c == '\r';
+}
+
+constexpr bool IsLeadByte(unsigned char c)
+{
+    return c >= 0x81 && c <= 0xFE;
+}
+
+// True when none of the eight bytes is 0x80 or above, 'c', 'C', CR or LF.
 constexpr bool IsPlainWord(std::uint64_t word)
 {
     constexpr std::uint64_t kOnes = 0x0101010101010101;
     constexpr std::uint64_t kHighs = 0x8080808080808080;
-    const std::uint64_t folded = (word | 0x2020202020202020) ^ 0x6363636363636363; // zero where 'c' or 'C'
-    const std::uint64_t hasC = (folded - kOnes) & ~folded & kHighs;
-    return ((word & kHighs) | hasC) == 0;
+    const auto hasZeroByte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+    const std::uint64_t c = (word | 0x2020202020202020) ^ 0x6363636363636363; // zero where 'c' or 'C'
+    const std::uint64_t lf = word ^ 0x0A0A0A0A0A0A0A0A;
+    const std::uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0D;
+    return ((word & kHighs) | hasZeroByte(c) | hasZeroByte(lf) | hasZeroByte(cr)) == 0;
 }
 
-enum class ByteClass : unsigned char { Plain, Lead, MaybeDeclaration };
+enum class ByteClass : unsigned char { Plain, Lead, MaybeDeclaration, LineEnd };
 
-// Lead bytes 0x81..0xFE start a double-byte character; 'c' and 'C' may start a declaration.
 constexpr std::array<ByteClass, 256> kByteClass = [] {
     std::array<ByteClass, 256> table{};
     for (int c = 0x81; c <= 0xFE; ++c)
         table[c] = ByteClass::Lead;
     table['c'] = table['C'] = ByteClass::MaybeDeclaration;
+    table['\n'] = table['\r'] = ByteClass::LineEnd;
     return table;
 }();
+
+// Length of the declaration at the start of `text` (a 'c' or 'C' that starts a character), its
+// replacement written at `o`; 0 when there is none.
+std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, char*& o)
+{
+    if (StartsWithAnyCase(text, "charset=")) {
+        std::size_t value = 8;
+        if (text.size() > value && (text[value] == '"' || text[value] == '\''))
+            ++value;
+        if (!StartsWithAnyCase(text.substr(value), rewrites.charsetFind))
+            return 0;
+        // The text keeps its own "charset=" and quote; the value is put in lower case.
+        o = std::copy_n(text.data(), value, o);
+        o = std::copy(rewrites.charsetPut.begin(), rewrites.charsetPut.end(), o);
+        return value + rewrites.charsetFind.size();
+    }
+    if (StartsWithAnyCase(text, rewrites.contentFind)) {
+        o = std::copy(rewrites.contentPut.begin(), rewrites.contentPut.end(), o);
+        return rewrites.contentFind.size();
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -78,68 +112,62 @@ LineConverter::LineConverter(ConversionDirection direction, const CharacterDicti
 std::string LineConverter::ConvertLine(std::string_view line)
 {
     std::string out;
-    ConvertLastPiece(line, out);
+    ConvertLines(line, true, out);
+    if (!line.empty())
+        out.resize(out.size() - 2); // the CR LF that ends it
     return out;
 }
 
-void LineConverter::ConvertPiece(std::string_view piece, std::string& out)
-{
-    if (!carry_.empty()) {
-        // Join the held-back bytes with the start of this piece and go on from there.
-        const std::size_t held = carry_.size();
-        const std::size_t taken = std::min(piece.size(), 2 * kMaxCarry);
-        carry_.append(piece.substr(0, taken));
-        const std::size_t used = ConvertSpan(carry_, false, out);
-        if (used < held) {
-            // Only possible when the whole piece was too short to decide anything.
-            carry_.erase(0, used);
-            return;
-        }
-        carry_.clear();
-        piece.remove_prefix(used - held);
-    }
-    const std::size_t used = ConvertSpan(piece, false, out);
-    carry_.assign(piece.substr(used));
-}
-
-void LineConverter::FinishLine(std::string& out)
-{
-    std::string rest;
-    rest.swap(carry_);
-    ConvertSpan(rest, true, out);
-}
-
-void LineConverter::ConvertLastPiece(std::string_view piece, std::string& out)
-{
-    if (carry_.empty()) {
-        ConvertSpan(piece, true, out);
-    } else {
-        ConvertPiece(piece, out);
-        FinishLine(out);
-    }
-}
-
-std::size_t LineConverter::ConvertSpan(std::string_view bytes, bool lineEnds, std::string& out)
+std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)
 {
     const Rewrites& rewrites = direction_ == ConversionDirection::TraditionalToSimplified ? kToSimplified
                                                                                           : kToTraditional;
     const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(block.data());
+    const std::size_t n = block.size();
 
-    // Room for the worst case: every declaration (12 bytes at least) grows by 2.
+    // Room for the worst case: every byte a lone LF, or a growing declaration every 12 bytes.
     const std::size_t start = out.size();
-    out.resize(start + n + n / 6 + 2);
-    char* o = out.data() + start;
+    out.resize(start + 2 * n + 2);
+    char* const base = out.data();
+    char* o = base + start;
+    lineStart_ = inLine_ ? kNoLineStart : start;
+
+    // The count and its last digit change once per replaced character. They are kept in locals,
+    // which the bytes written through `o` cannot alias; the count goes back to its member when
+    // the call ends, however it ends.
+    ProgressView& view = view_;
+    std::uint64_t count = count_;
+    char* lastDigitAt = countText_ + countLength_ - kCountSuffixLength - 1;
+    char lastDigit = *lastDigitAt;
+    const auto countReplacement = [&] {
+        ++count;
+        if (lastDigit != '9') {
+            *lastDigitAt = ++lastDigit;
+        } else {
+            lastDigitAt = CarryCountDigits();
+            lastDigit = *lastDigitAt;
+        }
+        view.ShowCharacterCount(std::string_view(countText_, countLength_));
+        view.ProcessPendingEvents();
+    };
+
+    // From here on `out` is only ever written at `o`; its size is set again before returning.
+    const auto finish = [&](std::size_t taken) {
+        out.resize(static_cast<std::size_t>(o - base));
+        return taken;
+    };
 
     std::size_t i = 0;
+    try {
     while (i < n) {
         const unsigned char c = p[i];
-        const ByteClass kind = kByteClass[c];
-        if (kind == ByteClass::Plain) {
-            // Eight plain bytes at a time while there are: no lead byte, no 'c' or 'C'.
+        switch (kByteClass[c]) {
+        case ByteClass::Plain:
+            inLine_ = true;
             *o++ = static_cast<char>(c);
             ++i;
+            // Eight plain bytes at a time while there are.
             while (n - i >= 8) {
                 std::uint64_t word;
                 std::memcpy(&word, p + i, 8);
@@ -149,61 +177,82 @@ std::size_t LineConverter::ConvertSpan(std::string_view bytes, bool lineEnds, st
                 o += 8;
                 i += 8;
             }
-            continue;
-        }
-
-        if (kind == ByteClass::Lead) {
-            if (i + 1 == n) {
-                if (!lineEnds)
-                    break; // its trail byte may be in the next piece
-                *o++ = static_cast<char>(c); // a lead byte that ends the line stands alone
-                ++i;
-                continue;
-            }
-            const unsigned char trail = p[i + 1];
-            const auto code = static_cast<std::uint16_t>(c << 8 | trail);
-            if (const auto result = answers.Lookup(code)) {
-                *o++ = static_cast<char>(*result >> 8);
-                *o++ = static_cast<char>(*result & 0xFF);
-                CountReplacement();
-            } else {
-                *o++ = static_cast<char>(c);
-                *o++ = static_cast<char>(trail);
-            }
-            i += 2;
-            continue;
-        }
-
-        // A 'c' or 'C' that starts a character: perhaps a declaration.
-        if (!lineEnds && n - i < kLongestDeclaration)
             break;
-        const std::string_view rest = bytes.substr(i);
-        std::size_t matched = 0;
-        if (StartsWithAnyCase(rest, "charset=")) {
-            std::size_t value = 8;
-            if (rest.size() > value && (rest[value] == '"' || rest[value] == '\''))
-                ++value;
-            if (StartsWithAnyCase(rest.substr(value), rewrites.charsetFind)) {
-                // The text keeps its own "charset=" and quote; the value is put in lower case.
-                o = std::copy_n(rest.data(), value, o);
-                o = std::copy(rewrites.charsetPut.begin(), rewrites.charsetPut.end(), o);
-                matched = value + rewrites.charsetFind.size();
+
+        case ByteClass::Lead:
+            inLine_ = true;
+            // Double-byte characters come in runs: take the whole run here.
+            do {
+                if (i + 1 == n && !atEnd) {
+                    count_ = count;
+                    return finish(i); // its trail byte may be in the next block
+                }
+                if (i + 1 == n || IsLineEnd(p[i + 1])) {
+                    *o++ = static_cast<char>(p[i]); // a lead byte that ends the line stands alone
+                    ++i;
+                    break;
+                }
+                const auto code = static_cast<std::uint16_t>(p[i] << 8 | p[i + 1]);
+                if (const auto result = answers.Lookup(code)) {
+                    const auto bytes = static_cast<std::uint16_t>(*result >> 8 | *result << 8);
+                    std::memcpy(o, &bytes, 2);
+                    o += 2;
+                    countReplacement();
+                } else {
+                    std::memcpy(o, p + i, 2);
+                    o += 2;
+                }
+                i += 2;
+            } while (i < n && IsLeadByte(p[i]));
+            break;
+
+        case ByteClass::MaybeDeclaration: {
+            inLine_ = true;
+            const std::string_view rest = block.substr(i, std::min(n - i, kLongestDeclaration));
+            if (!atEnd && rest.size() < kLongestDeclaration &&
+                std::none_of(rest.begin(), rest.end(), [](char b) { return IsLineEnd(static_cast<unsigned char>(b)); })) {
+                count_ = count;
+                return finish(i); // the declaration may go on in the next block
             }
-        } else if (StartsWithAnyCase(rest, rewrites.contentFind)) {
-            o = std::copy(rewrites.contentPut.begin(), rewrites.contentPut.end(), o);
-            matched = rewrites.contentFind.size();
+            const std::size_t matched = RewriteDeclaration(rest, rewrites, o);
+            if (matched == 0)
+                *o++ = static_cast<char>(c);
+            i += matched == 0 ? 1 : matched;
+            break;
         }
-        if (matched == 0) {
-            *o++ = static_cast<char>(c);
-            matched = 1;
+
+        case ByteClass::LineEnd:
+            if (c == '\r' && i + 1 < n)
+                i += p[i + 1] == '\n' ? 2 : 1;
+            else if (c == '\r' && !atEnd) {
+                count_ = count;
+                return finish(i); // an LF in the next block may belong to it
+            }
+            else
+                ++i;
+            *o++ = '\r';
+            *o++ = '\n';
+            inLine_ = false;
+            lineStart_ = static_cast<std::size_t>(o - base);
+            break;
         }
-        i += matched;
     }
-    out.resize(static_cast<std::size_t>(o - out.data()));
-    return i;
+    } catch (...) {
+        count_ = count;
+        throw;
+    }
+    count_ = count;
+    if (atEnd && inLine_) {
+        // The last line had no terminator; it is written with one all the same.
+        *o++ = '\r';
+        *o++ = '\n';
+        inLine_ = false;
+        lineStart_ = static_cast<std::size_t>(o - base);
+    }
+    return finish(n);
 }
 
-void LineConverter::CarryCountDigits()
+char* LineConverter::CarryCountDigits()
 {
     // The last digit was 9: it and every 9 before it become 0, and the digit before them grows.
     char* const first = countText_ + kCountPrefixLength;
@@ -217,6 +266,7 @@ void LineConverter::CarryCountDigits()
         *first = '1';
         ++countLength_;
     }
+    return countText_ + countLength_ - kCountSuffixLength - 1;
 }
 
 } // namespace fanjian

@@ -15,60 +15,53 @@ class CharacterDictionary;
 // Converts the lines of one run, character by character, through the dictionary, and retargets
 // the page declarations (charset=big5 <-> charset=gb2312, content="zh-tw <-> content="zh-cn).
 //
-// A line is the bytes between two terminators. A byte 0x81..0xFE followed by another byte of the
-// line starts a double-byte character (lead * 256 + trail); every other byte is a character of
-// its own. A declaration is matched only where a character starts.
+// A line ends at LF, CR LF or a lone CR and is written with CR LF. Within a line, a byte
+// 0x81..0xFE followed by another byte of the line starts a double-byte character (lead * 256 +
+// trail); every other byte is a character of its own. A declaration is matched only where a
+// character starts, and never across lines.
 //
-// A line may be handed over whole (ConvertLine) or in pieces (ConvertPiece ... FinishLine); both
-// give the same bytes. Between pieces the converter holds back at most kMaxCarry bytes: a lead
-// byte whose trail has not come yet, or the start of what may be a declaration.
+// A file's bytes may come in blocks of any size, however long its lines are: ConvertLines stops
+// before a short tail whose meaning depends on bytes not yet read (a lead byte, a CR, the start of
+// what may be a declaration; never more than kMaxTail bytes), which the caller hands over again at
+// the front of the next block. Any split of a file gives the same bytes.
 //
 // The text handed to the view's ShowCharacterCount lives in the converter: it stays valid until
 // the next replacement or until the converter is destroyed.
 class LineConverter {
 public:
-    static constexpr std::size_t kMaxCarry = 16;
+    static constexpr std::size_t kMaxTail = 16;
+    static constexpr std::size_t kNoLineStart = static_cast<std::size_t>(-1);
 
     LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view);
 
-    // The converted line. Throws what the dictionary throws; the count keeps what was replaced.
-    std::string ConvertLine(std::string_view line);
+    // Appends the conversion of `block`, the next bytes of a file, to `out` and returns how many
+    // bytes it took. `atEnd` says that the file ends with this block: then it takes every byte and
+    // writes the last line, if the file's bytes did not end with a terminator.
+    //
+    // Throws what the dictionary or the view throws; `out` then holds unspecified bytes after
+    // LineStart(), and nothing the converter wrote before it is touched.
+    std::size_t ConvertLines(std::string_view block, bool atEnd, std::string& out);
 
-    // Appends to `out` what can be converted of the next piece of the current line. When a lookup
-    // or the view throws, `out` holds unspecified bytes after what it held before the call.
-    void ConvertPiece(std::string_view piece, std::string& out);
-    // Appends the rest of the current line to `out`; the next piece starts a new line.
-    void FinishLine(std::string& out);
-    // ConvertPiece then FinishLine, in one step when nothing is held back.
-    void ConvertLastPiece(std::string_view piece, std::string& out);
+    // Where in `out` the line being converted began, or kNoLineStart when it began before the
+    // last ConvertLines call.
+    std::size_t LineStart() const noexcept { return lineStart_; }
+
+    // One line without its terminator, converted (no CR LF added).
+    std::string ConvertLine(std::string_view line);
 
     // Characters replaced so far in this run.
     std::uint64_t ConvertedCount() const noexcept { return count_; }
 
 private:
-    // Converts from the start of `bytes` and returns how many bytes it consumed. Unless `lineEnds`,
-    // it stops before a character whose meaning depends on bytes not yet seen.
-    std::size_t ConvertSpan(std::string_view bytes, bool lineEnds, std::string& out);
-    // Length of the declaration starting at bytes[0] and its replacement appended to out, or 0.
-    std::size_t RewriteDeclaration(std::string_view bytes, std::string& out) const;
-    void CountReplacement()
-    {
-        ++count_;
-        char& lastDigit = countText_[countLength_ - kCountSuffixLength - 1];
-        if (lastDigit != '9')
-            ++lastDigit;
-        else
-            CarryCountDigits();
-        view_.ShowCharacterCount(std::string_view(countText_, countLength_));
-        view_.ProcessPendingEvents();
-    }
-    void CarryCountDigits();
+    // Advances the count text past a last digit 9; returns where its last digit is now.
+    char* CarryCountDigits();
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
     ProgressView& view_;
     std::uint64_t count_ = 0;
-    std::string carry_;
+    bool inLine_ = false; // bytes of a line without its terminator have been taken
+    std::size_t lineStart_ = kNoLineStart;
     // "第 <count> 字", kept up to date digit by digit.
     static constexpr std::size_t kCountPrefixLength = 4; // "第 " in UTF-8
     static constexpr std::size_t kCountSuffixLength = 4; // " 字"
