@@ -133,25 +133,6 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
     char* o = base + start;
     lineStart_ = inLine_ ? kNoLineStart : start;
 
-    // The count and its last digit change once per replaced character. They are kept in locals,
-    // which the bytes written through `o` cannot alias; the count goes back to its member when
-    // the call ends, however it ends.
-    ProgressView& view = view_;
-    std::uint64_t count = count_;
-    char* lastDigitAt = countText_ + countLength_ - kCountSuffixLength - 1;
-    char lastDigit = *lastDigitAt;
-    const auto countReplacement = [&] {
-        ++count;
-        if (lastDigit != '9') {
-            *lastDigitAt = ++lastDigit;
-        } else {
-            lastDigitAt = CarryCountDigits();
-            lastDigit = *lastDigitAt;
-        }
-        view.ShowCharacterCount(std::string_view(countText_, countLength_));
-        view.ProcessPendingEvents();
-    };
-
     // From here on `out` is only ever written at `o`; its size is set again before returning.
     const auto finish = [&](std::size_t taken) {
         out.resize(static_cast<std::size_t>(o - base));
@@ -159,7 +140,6 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
     };
 
     std::size_t i = 0;
-    try {
     while (i < n) {
         const unsigned char c = p[i];
         switch (kByteClass[c]) {
@@ -183,10 +163,8 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
             inLine_ = true;
             // Double-byte characters come in runs: take the whole run here.
             do {
-                if (i + 1 == n && !atEnd) {
-                    count_ = count;
+                if (i + 1 == n && !atEnd)
                     return finish(i); // its trail byte may be in the next block
-                }
                 if (i + 1 == n || IsLineEnd(p[i + 1])) {
                     *o++ = static_cast<char>(p[i]); // a lead byte that ends the line stands alone
                     ++i;
@@ -197,7 +175,7 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
                     const auto bytes = static_cast<std::uint16_t>(*result >> 8 | *result << 8);
                     std::memcpy(o, &bytes, 2);
                     o += 2;
-                    countReplacement();
+                    CountReplacement();
                 } else {
                     std::memcpy(o, p + i, 2);
                     o += 2;
@@ -210,10 +188,8 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
             inLine_ = true;
             const std::string_view rest = block.substr(i, std::min(n - i, kLongestDeclaration));
             if (!atEnd && rest.size() < kLongestDeclaration &&
-                std::none_of(rest.begin(), rest.end(), [](char b) { return IsLineEnd(static_cast<unsigned char>(b)); })) {
-                count_ = count;
+                std::none_of(rest.begin(), rest.end(), [](char b) { return IsLineEnd(static_cast<unsigned char>(b)); }))
                 return finish(i); // the declaration may go on in the next block
-            }
             const std::size_t matched = RewriteDeclaration(rest, rewrites, o);
             if (matched == 0)
                 *o++ = static_cast<char>(c);
@@ -224,10 +200,8 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
         case ByteClass::LineEnd:
             if (c == '\r' && i + 1 < n)
                 i += p[i + 1] == '\n' ? 2 : 1;
-            else if (c == '\r' && !atEnd) {
-                count_ = count;
+            else if (c == '\r' && !atEnd)
                 return finish(i); // an LF in the next block may belong to it
-            }
             else
                 ++i;
             *o++ = '\r';
@@ -237,11 +211,6 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
             break;
         }
     }
-    } catch (...) {
-        count_ = count;
-        throw;
-    }
-    count_ = count;
     if (atEnd && inLine_) {
         // The last line had no terminator; it is written with one all the same.
         *o++ = '\r';
@@ -252,7 +221,7 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
     return finish(n);
 }
 
-char* LineConverter::CarryCountDigits()
+void LineConverter::CarryCountDigits()
 {
     // The last digit was 9: it and every 9 before it become 0, and the digit before them grows.
     char* const first = countText_ + kCountPrefixLength;
@@ -266,7 +235,6 @@ char* LineConverter::CarryCountDigits()
         *first = '1';
         ++countLength_;
     }
-    return countText_ + countLength_ - kCountSuffixLength - 1;
 }
 
 } // namespace fanjian

@@ -53,8 +53,19 @@ public:
     std::uint64_t ConvertedCount() const noexcept { return count_; }
 
 private:
-    // Advances the count text past a last digit 9; returns where its last digit is now.
-    char* CarryCountDigits();
+    void CountReplacement()
+    {
+        ++count_;
+        char& lastDigit = countText_[countLength_ - kCountSuffixLength - 1];
+        if (lastDigit != '9')
+            ++lastDigit;
+        else
+            CarryCountDigits();
+        view_.ShowCharacterCount(std::string_view(countText_, countLength_));
+        view_.ProcessPendingEvents();
+    }
+    // Advances the count text past a last digit 9.
+    void CarryCountDigits();
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
