@@ -29,18 +29,6 @@ using namespace fanjian::data;
 
 namespace {
 
-class SilentView : public ProgressView {
-public:
-    void ClearSourceList() override {}
-    void AddSourceListItem(std::string_view) override {}
-    void ClearResultList() override {}
-    void AddResultListItem(std::string_view) override {}
-    void ShowStatus(std::string_view) override {}
-    void ShowFileName(std::string_view) override {}
-    void ShowFileCount(std::string_view) override {}
-    void ShowCharacterCount(std::string_view) override {}
-    void ProcessPendingEvents() override {}
-};
 
 std::vector<std::string_view> Lines(std::string_view bytes)
 {
@@ -87,7 +75,7 @@ Figures Measure(const Direction& how, const std::string& corpus, const Character
     if (sourceLines.size() != referenceLines.size())
         throw std::runtime_error(std::string(how.reference) + " has not as many lines as " + how.source);
 
-    SilentView view;
+    SilentProgressView view;
     LineConverter converter(how.direction, dictionary, view);
     Figures figures;
     for (std::size_t n = 0; n < sourceLines.size(); ++n) {

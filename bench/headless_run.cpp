@@ -17,18 +17,11 @@
 
 namespace {
 
-class DiscardingView : public fanjian::ProgressView {
+// Keeps the status, to tell how the run ended; shows nothing else.
+class DiscardingView : public fanjian::SilentProgressView {
 public:
     std::string status;
-    void ClearSourceList() override {}
-    void AddSourceListItem(std::string_view) override {}
-    void ClearResultList() override {}
-    void AddResultListItem(std::string_view) override {}
     void ShowStatus(std::string_view text) override { status = text; }
-    void ShowFileName(std::string_view) override {}
-    void ShowFileCount(std::string_view) override {}
-    void ShowCharacterCount(std::string_view) override {}
-    void ProcessPendingEvents() override {}
 };
 
 int Usage()

@@ -8,4 +8,13 @@ if(FANJIAN_BUILD_SHELL)
   add_executable(fanjian_window_bench window_run.cpp)
   target_link_libraries(fanjian_window_bench PRIVATE fanjian_shell Qt6::Test)
   set_target_properties(fanjian_window_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+
+  # What the window's progress display costs a run, per character, against a view that shows
+  # nothing and against a label update with an event pass for every character:
+  #   xvfb-run <build>/bench/progress_cost [megabytes]
+  if(TARGET fanjian_test_support)
+    add_executable(progress_cost progress_cost.cpp)
+    target_link_libraries(progress_cost PRIVATE fanjian_shell fanjian_test_support)
+    set_target_properties(progress_cost PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
 endif()

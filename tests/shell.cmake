@@ -14,7 +14,3 @@ endfunction()
 fanjian_add_qt_test(form1_tests shell/Form1Test.cpp)
 fanjian_add_qt_test(form2_tests shell/Form2Test.cpp)
 
-# What the window's progress display costs a run: prints figures, is no test.
-add_executable(progress_benchmark shell/ProgressBenchmark.cpp)
-target_link_libraries(progress_benchmark PRIVATE fanjian_shell fanjian_test_support)
-set_target_properties(progress_benchmark PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

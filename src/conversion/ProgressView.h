@@ -28,4 +28,18 @@ public:
     virtual void ProcessPendingEvents() = 0;
 };
 
+// Shows nothing: for runs without a window, in tools and benchmarks.
+class SilentProgressView : public ProgressView {
+public:
+    void ClearSourceList() override {}
+    void AddSourceListItem(std::string_view) override {}
+    void ClearResultList() override {}
+    void AddResultListItem(std::string_view) override {}
+    void ShowStatus(std::string_view) override {}
+    void ShowFileName(std::string_view) override {}
+    void ShowFileCount(std::string_view) override {}
+    void ShowCharacterCount(std::string_view) override {}
+    void ProcessPendingEvents() override {}
+};
+
 } // namespace fanjian

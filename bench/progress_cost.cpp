@@ -3,7 +3,7 @@
 // Converts a folder of Big5 text three ways and prints the processor times: with a view that shows nothing
 // (the run's own cost), with the main window, and with a window that updates Label9 and handles
 // its events at every replaced character. Run it under a real X server for figures that mean
-// something: xvfb-run build/tests/progress_benchmark [megabytes]
+// something: xvfb-run build/bench/progress_cost [megabytes]
 #include "TestSupport.h"
 #include "conversion/ConversionRun.h"
 #include "shell/Form1.h"
@@ -28,18 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class SilentView : public ProgressView {
-public:
-    void ClearSourceList() override {}
-    void AddSourceListItem(std::string_view) override {}
-    void ClearResultList() override {}
-    void AddResultListItem(std::string_view) override {}
-    void ShowStatus(std::string_view) override {}
-    void ShowFileName(std::string_view) override {}
-    void ShowFileCount(std::string_view) override {}
-    void ShowCharacterCount(std::string_view) override {}
-    void ProcessPendingEvents() override {}
-};
 
 // The window as it would be without any care for the cost: a label update and a full pass over
 // the events for every replaced character.
@@ -143,7 +131,7 @@ int main(int argc, char* argv[])
         double headless = 1e9;
         WindowRun best{1e9, 0, 0};
         for (int round = 0; round < 5; ++round) {
-            SilentView view;
+            SilentProgressView view;
             const double start = ThreadSeconds();
             ConversionRun().Run(ConversionDirection::TraditionalToSimplified, site.string(), temp.path().string(), view);
             headless = std::min(headless, ThreadSeconds() - start);
