@@ -4,6 +4,8 @@
 #include "Sources.h"
 #include "TableBuilder.h"
 
+#include "CodePageTables.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -14,17 +16,8 @@ using namespace fanjian::data;
 
 namespace {
 
-const CodeTable& Big5()
-{
-    static const CodeTable table = LoadBig5();
-    return table;
-}
-
-const CodeTable& Gb()
-{
-    static const CodeTable table = LoadGb();
-    return table;
-}
+using fanjian::testing::Big5;
+using fanjian::testing::Gb;
 
 std::uint16_t B(char32_t c)
 {

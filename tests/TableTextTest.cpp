@@ -6,6 +6,8 @@
 #include "TableText.h"
 #include "TestSupport.h"
 
+#include "CodePageTables.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,17 +22,8 @@ using fanjian::testing::TempDir;
 
 namespace {
 
-const CodeTable& Big5()
-{
-    static const CodeTable table = LoadBig5();
-    return table;
-}
-
-const CodeTable& Gb()
-{
-    static const CodeTable table = LoadGb();
-    return table;
-}
+using fanjian::testing::Big5;
+using fanjian::testing::Gb;
 
 TableText Parse(const std::string& text)
 {
