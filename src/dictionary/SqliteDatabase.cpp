@@ -4,6 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -17,19 +21,64 @@ namespace {
     throw DictionaryError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
 }
 
+// How long a reader waits for another process's write transaction to end.
+constexpr int kBusyTimeoutMs = 2000;
+
 } // namespace
 
 SqliteDatabase SqliteDatabase::OpenReadOnly(const std::string& path)
 {
+    // Only a regular file is handed to SQLite: opening a FIFO would wait for a writer, and a
+    // device is no database.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        throw DictionaryError("cannot open " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(status.st_mode))
+        throw DictionaryError("cannot open " + path + ": not a regular file");
+
     sqlite3* db = nullptr;
-    // Read-only never creates the file; a missing one fails here.
+    // Read-only never creates the file.
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
         sqlite3_close(db);
         throw DictionaryError("cannot open " + path + ": " + message);
     }
-    return SqliteDatabase(db);
+    SqliteDatabase database(db);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    database.CheckComplete(path, status.st_size);
+    return database;
+}
+
+void SqliteDatabase::CheckComplete(const std::string& path, std::int64_t fileSize) const
+{
+    // SQLite reads the missing end of a cut file as zeros, which can turn the last rows' values
+    // into other numbers without any error. The header says how long the file must be.
+    // (In WAL mode pages may still live in the log, so the file may be shorter.)
+    if (PragmaText("journal_mode") == "wal")
+        return;
+    const std::int64_t expected = PragmaNumber("page_count") * PragmaNumber("page_size");
+    if (fileSize < expected)
+        throw DictionaryError("cannot open " + path + ": the file is cut short (" + std::to_string(fileSize) +
+                              " of " + std::to_string(expected) + " bytes)");
+}
+
+std::string SqliteDatabase::PragmaText(std::string_view name) const
+{
+    Statement statement = Prepare("PRAGMA " + std::string(name));
+    if (!statement.Step())
+        Fail(db_, "cannot read the dictionary's " + std::string(name));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.statement_, 0));
+    return text ? text : "";
+}
+
+std::int64_t SqliteDatabase::PragmaNumber(std::string_view name) const
+{
+    Statement statement = Prepare("PRAGMA " + std::string(name));
+    std::int64_t value = 0;
+    if (!statement.Step() || !statement.WholeNumber(0, value))
+        Fail(db_, "cannot read the dictionary's " + std::string(name));
+    return value;
 }
 
 SqliteDatabase::SqliteDatabase(SqliteDatabase&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}

@@ -13,7 +13,8 @@ namespace fanjian {
 // Every failure throws DictionaryError with SQLite's own message.
 class SqliteDatabase {
 public:
-    // Opens an existing database file; never creates one.
+    // Opens an existing regular database file, whole; never creates one. Waits a short while for
+    // another process's write transaction to end.
     static SqliteDatabase OpenReadOnly(const std::string& path);
 
     SqliteDatabase(SqliteDatabase&& other) noexcept;
@@ -47,6 +48,10 @@ public:
 
 private:
     explicit SqliteDatabase(sqlite3* db) : db_(db) {}
+    // Throws DictionaryError when the file is shorter than its header says.
+    void CheckComplete(const std::string& path, std::int64_t fileSize) const;
+    std::string PragmaText(std::string_view name) const;
+    std::int64_t PragmaNumber(std::string_view name) const;
     sqlite3* db_;
 };
 

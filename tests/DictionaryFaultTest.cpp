@@ -1,0 +1,249 @@
+// Damaged, odd and busy dictionary files: each fails Open or the one lookup it concerns, with a
+// DictionaryError, never a hang, a crash or a wrong answer.
+#include "dictionary/CharacterDictionary.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+
+using fanjian::CharacterDictionary;
+using fanjian::ConversionDirection;
+using fanjian::DictionaryError;
+using namespace fanjian::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kToGb = ConversionDirection::TraditionalToSimplified;
+constexpr auto kToBig5 = ConversionDirection::SimplifiedToTraditional;
+
+// A table of `count` rows pairing 40000 + i with 50000 + i, big enough to span many pages.
+std::string ManyRows(int count)
+{
+    std::string sql = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); BEGIN;";
+    for (int i = 0; i < count; ++i)
+        sql += "INSERT INTO MERVIK VALUES (" + std::to_string(40000 + i) + "," + std::to_string(50000 + i) + ");";
+    return sql + "COMMIT;";
+}
+
+TEST(DictionaryFaults, ADamagedFileFailsOpen)
+{
+    TempDir dir;
+    const fs::path file = dir.path() / "mervik.pcx";
+    WriteDatabase(file, ManyRows(3000));
+    const std::string whole = ReadFile(file);
+    ASSERT_GT(whole.size(), 8 * 4096u);
+
+    // Cut at the header, inside the first page, at a page boundary and inside the last pages:
+    // the rows are not all there, so the table must not open as if they were.
+    for (std::size_t size : {std::size_t{50}, std::size_t{1000}, std::size_t{4096}, whole.size() / 2,
+                             whole.size() - 4096, whole.size() - 1}) {
+        WriteFile(file, std::string_view(whole).substr(0, size));
+        CharacterDictionary dictionary;
+        EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError) << "cut to " << size << " bytes";
+        EXPECT_FALSE(dictionary.IsOpen());
+    }
+
+    // Pages overwritten with zeros in the middle of the table.
+    std::string zeroed = whole;
+    std::fill(zeroed.begin() + 2 * 4096, zeroed.begin() + 4 * 4096, '\0');
+    WriteFile(file, zeroed);
+    CharacterDictionary dictionary;
+    EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+
+    // The intact file opens: the failures above come from the damage.
+    WriteFile(file, whole);
+    dictionary.Open(dir.str());
+    EXPECT_EQ(dictionary.Lookup(kToGb, 40000 + 2999), 50000 + 2999);
+}
+
+TEST(DictionaryFaults, SomethingOtherThanAFileFailsOpenWithoutWaiting)
+{
+    TempDir dir;
+    const fs::path file = dir.path() / "mervik.pcx";
+    CharacterDictionary dictionary;
+
+    fs::create_directory(file);
+    EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+    fs::remove(file);
+
+    fs::create_symlink("/dev/zero", file);
+    EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+    fs::remove(file);
+
+    // Opening a FIFO for reading waits for a writer; the dictionary must refuse it instead.
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    auto opening = std::async(std::launch::async, [&] {
+        CharacterDictionary fifoDictionary;
+        try {
+            fifoDictionary.Open(dir.str());
+        } catch (const DictionaryError&) {
+            return true;
+        }
+        return false;
+    });
+    if (opening.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "Open waited on a FIFO";
+        // Let the waiting open go on so that the thread can end.
+        const int writer = ::open(file.c_str(), O_WRONLY);
+        if (writer >= 0)
+            ::close(writer);
+    }
+    EXPECT_TRUE(opening.get());
+}
+
+TEST(DictionaryFaults, ValuesThatNameNoCharacterFailOnlyTheirLookup)
+{
+    TempDir dir;
+    WriteDatabase(dir.path() / "mervik.pcx",
+                  "CREATE TABLE MERVIK (big5, gb);"
+                  "INSERT INTO MERVIK VALUES (41000, -20246);"    // a signed form of 45290
+                  "INSERT INTO MERVIK VALUES (41001, 65536);"
+                  "INSERT INTO MERVIK VALUES (41002, 255);"
+                  "INSERT INTO MERVIK VALUES (41003, '');"
+                  "INSERT INTO MERVIK VALUES (41004, x'B9FA');"   // bytes, not a number
+                  "INSERT INTO MERVIK VALUES (41005, ' 47610');"
+                  "INSERT INTO MERVIK VALUES (41006, 256);"
+                  "INSERT INTO MERVIK VALUES (41007, 65535);"
+                  "INSERT INTO MERVIK VALUES (41008, '47613');"
+                  // Keys that no code can equal: they hold no row for any code.
+                  "INSERT INTO MERVIK VALUES (-20246, 47620);"
+                  "INSERT INTO MERVIK VALUES (45290.5, 47621);"
+                  "INSERT INTO MERVIK VALUES ('B0EA', 47622);"
+                  "INSERT INTO MERVIK VALUES (110826, 47623);"
+                  "INSERT INTO MERVIK VALUES (NULL, 47624);");
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    for (int code = 41000; code <= 41005; ++code)
+        EXPECT_THROW(dictionary.Lookup(kToGb, static_cast<std::uint16_t>(code)), DictionaryError) << code;
+    EXPECT_EQ(dictionary.Lookup(kToGb, 41006), 256);
+    EXPECT_EQ(dictionary.Lookup(kToGb, 41007), 65535);
+    EXPECT_EQ(dictionary.Lookup(kToGb, 41008), 47613);
+
+    // 45290 = 0xB0EA; 110826 - 65536 = 45290: neither wraps onto a real code.
+    EXPECT_EQ(dictionary.Lookup(kToGb, 45290), std::nullopt);
+    // The other direction reads the same rows: their gb values hold keys with unusable big5.
+    for (int code = 47620; code <= 47624; ++code)
+        EXPECT_THROW(dictionary.Lookup(kToBig5, static_cast<std::uint16_t>(code)), DictionaryError) << code;
+}
+
+TEST(DictionaryFaults, AMillionRowsOpenAndTheFirstRowStillWins)
+{
+    TempDir dir;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() / "mervik.pcx").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); BEGIN;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO MERVIK VALUES (?, ?)", -1, &insert, nullptr), SQLITE_OK);
+    // Sixteen passes over every code from 256 up: pass p pairs code c with the code p places on.
+    constexpr int kPasses = 16;
+    constexpr int kCodes = 65536 - 256;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        for (int i = 0; i < kCodes; ++i) {
+            sqlite3_bind_int(insert, 1, 256 + i);
+            sqlite3_bind_int(insert, 2, 256 + (i + pass) % kCodes);
+            ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_reset(insert);
+        }
+    }
+    sqlite3_finalize(insert);
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_GE(kPasses * kCodes, 1'000'000);
+
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    // Only the first pass, the identity, answers.
+    for (int code : {256, 257, 45290, 47610, 65535}) {
+        EXPECT_EQ(dictionary.Lookup(kToGb, static_cast<std::uint16_t>(code)), code);
+        EXPECT_EQ(dictionary.Lookup(kToBig5, static_cast<std::uint16_t>(code)), code);
+    }
+}
+
+// Another process that opens the dictionary, writes to it inside a transaction, and keeps that
+// transaction open for `hold` before committing. Returns once the lock is taken.
+class Writer {
+public:
+    Writer(const fs::path& file, std::chrono::milliseconds hold)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            sqlite3* db = nullptr;
+            bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+                      sqlite3_exec(db, "BEGIN EXCLUSIVE; UPDATE MERVIK SET gb = 47611;", nullptr, nullptr, nullptr) ==
+                          SQLITE_OK;
+            const char signal = ok ? 'y' : 'n';
+            ok = ::write(ready[1], &signal, 1) == 1 && ok;
+            ::usleep(static_cast<useconds_t>(hold.count() * 1000));
+            ok = ok && sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK;
+            sqlite3_close(db);
+            ::_exit(ok ? 0 : 1);
+        }
+        ::close(ready[1]);
+        char signal = 0;
+        locked_ = ::read(ready[0], &signal, 1) == 1 && signal == 'y';
+        ::close(ready[0]);
+    }
+    ~Writer() { Finished(); }
+
+    bool Locked() const { return locked_; }
+    // Waits for the writer; true when it committed.
+    bool Finished()
+    {
+        if (pid_ <= 0)
+            return finished_;
+        int status = 0;
+        finished_ = ::waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        pid_ = -1;
+        return finished_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool locked_ = false;
+    bool finished_ = false;
+};
+
+TEST(DictionaryFaults, AWriterInTheMiddleOfATransactionIsWaitedForBriefly)
+{
+    TempDir dir;
+    WriteDictionary(dir.path(), {{45290, 47610}});
+    const fs::path file = dir.path() / "mervik.pcx";
+    CharacterDictionary dictionary;
+
+    {
+        // A short write: Open waits for it and reads the table as committed, never half-written.
+        Writer writer(file, std::chrono::milliseconds(300));
+        ASSERT_TRUE(writer.Locked());
+        dictionary.Open(dir.str());
+        EXPECT_EQ(dictionary.Lookup(kToGb, 45290), 47611);
+        EXPECT_TRUE(writer.Finished());
+    }
+    {
+        // A writer that keeps the table far longer: Open gives up within a bounded time.
+        Writer writer(file, std::chrono::milliseconds(5000));
+        ASSERT_TRUE(writer.Locked());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4500));
+        EXPECT_FALSE(dictionary.IsOpen());
+    }
+}
+
+} // namespace
