@@ -139,86 +139,93 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
         return taken;
     };
 
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        switch (kByteClass[c]) {
-        case ByteClass::Plain:
-            inLine_ = true;
-            *o++ = static_cast<char>(c);
-            ++i;
-            // Eight plain bytes at a time while there are.
-            while (n - i >= 8) {
-                std::uint64_t word;
-                std::memcpy(&word, p + i, 8);
-                if (!IsPlainWord(word))
-                    break;
-                std::memcpy(o, &word, 8);
-                o += 8;
-                i += 8;
-            }
-            break;
-
-        case ByteClass::Lead:
-            inLine_ = true;
-            // Double-byte characters come in runs: take the whole run here.
-            do {
-                if (i + 1 == n && !atEnd)
-                    return finish(i); // its trail byte may be in the next block
-                if (i + 1 == n || IsLineEnd(p[i + 1])) {
-                    *o++ = static_cast<char>(p[i]); // a lead byte that ends the line stands alone
-                    ++i;
-                    break;
-                }
-                const auto code = static_cast<std::uint16_t>(p[i] << 8 | p[i + 1]);
-                if (const auto result = answers.Lookup(code)) {
-                    const auto bytes = static_cast<std::uint16_t>(*result >> 8 | *result << 8);
-                    std::memcpy(o, &bytes, 2);
-                    o += 2;
-                    CountReplacement();
-                } else {
-                    std::memcpy(o, p + i, 2);
-                    o += 2;
-                }
-                i += 2;
-            } while (i < n && IsLeadByte(p[i]));
-            break;
-
-        case ByteClass::MaybeDeclaration: {
-            inLine_ = true;
-            const std::string_view rest = block.substr(i, std::min(n - i, kLongestDeclaration));
-            if (!atEnd && rest.size() < kLongestDeclaration &&
-                std::none_of(rest.begin(), rest.end(), [](char b) { return IsLineEnd(static_cast<unsigned char>(b)); }))
-                return finish(i); // the declaration may go on in the next block
-            const std::size_t matched = RewriteDeclaration(rest, rewrites, o);
-            if (matched == 0)
+    // Whatever stops the block abandons its unfinished line: the next call starts a new one.
+    try {
+        std::size_t i = 0;
+        while (i < n) {
+            const unsigned char c = p[i];
+            switch (kByteClass[c]) {
+            case ByteClass::Plain:
+                inLine_ = true;
                 *o++ = static_cast<char>(c);
-            i += matched == 0 ? 1 : matched;
-            break;
-        }
-
-        case ByteClass::LineEnd:
-            if (c == '\r' && i + 1 < n)
-                i += p[i + 1] == '\n' ? 2 : 1;
-            else if (c == '\r' && !atEnd)
-                return finish(i); // an LF in the next block may belong to it
-            else
                 ++i;
+                // Eight plain bytes at a time while there are.
+                while (n - i >= 8) {
+                    std::uint64_t word;
+                    std::memcpy(&word, p + i, 8);
+                    if (!IsPlainWord(word))
+                        break;
+                    std::memcpy(o, &word, 8);
+                    o += 8;
+                    i += 8;
+                }
+                break;
+
+            case ByteClass::Lead:
+                inLine_ = true;
+                // Double-byte characters come in runs: take the whole run here.
+                do {
+                    if (i + 1 == n && !atEnd)
+                        return finish(i); // its trail byte may be in the next block
+                    if (i + 1 == n || IsLineEnd(p[i + 1])) {
+                        *o++ = static_cast<char>(p[i]); // a lead byte that ends the line stands alone
+                        ++i;
+                        break;
+                    }
+                    const auto code = static_cast<std::uint16_t>(p[i] << 8 | p[i + 1]);
+                    if (const auto result = answers.Lookup(code)) {
+                        const auto bytes = static_cast<std::uint16_t>(*result >> 8 | *result << 8);
+                        std::memcpy(o, &bytes, 2);
+                        o += 2;
+                        CountReplacement();
+                    } else {
+                        std::memcpy(o, p + i, 2);
+                        o += 2;
+                    }
+                    i += 2;
+                } while (i < n && IsLeadByte(p[i]));
+                break;
+
+            case ByteClass::MaybeDeclaration: {
+                inLine_ = true;
+                const std::string_view rest = block.substr(i, std::min(n - i, kLongestDeclaration));
+                if (!atEnd && rest.size() < kLongestDeclaration && std::none_of(rest.begin(), rest.end(), [](char b) {
+                        return IsLineEnd(static_cast<unsigned char>(b));
+                    }))
+                    return finish(i); // the declaration may go on in the next block
+                const std::size_t matched = RewriteDeclaration(rest, rewrites, o);
+                if (matched == 0)
+                    *o++ = static_cast<char>(c);
+                i += matched == 0 ? 1 : matched;
+                break;
+            }
+
+            case ByteClass::LineEnd:
+                if (c == '\r' && i + 1 < n)
+                    i += p[i + 1] == '\n' ? 2 : 1;
+                else if (c == '\r' && !atEnd)
+                    return finish(i); // an LF in the next block may belong to it
+                else
+                    ++i;
+                *o++ = '\r';
+                *o++ = '\n';
+                inLine_ = false;
+                lineStart_ = static_cast<std::size_t>(o - base);
+                break;
+            }
+        }
+        if (atEnd && inLine_) {
+            // The last line had no terminator; it is written with one all the same.
             *o++ = '\r';
             *o++ = '\n';
             inLine_ = false;
             lineStart_ = static_cast<std::size_t>(o - base);
-            break;
         }
-    }
-    if (atEnd && inLine_) {
-        // The last line had no terminator; it is written with one all the same.
-        *o++ = '\r';
-        *o++ = '\n';
+        return finish(n);
+    } catch (...) {
         inLine_ = false;
-        lineStart_ = static_cast<std::size_t>(o - base);
+        throw;
     }
-    return finish(n);
 }
 
 void LineConverter::CarryCountDigits()

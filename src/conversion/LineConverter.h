@@ -39,7 +39,8 @@ public:
     // writes the last line, if the file's bytes did not end with a terminator.
     //
     // Throws what the dictionary or the view throws; `out` then holds unspecified bytes after
-    // LineStart(), and nothing the converter wrote before it is touched.
+    // LineStart(), and nothing the converter wrote before it is touched. The unfinished line is
+    // abandoned: the next call starts a new line.
     std::size_t ConvertLines(std::string_view block, bool atEnd, std::string& out);
 
     // Where in `out` the line being converted began, or kNoLineStart when it began before the
