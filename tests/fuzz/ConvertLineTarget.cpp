@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view bytes = text.substr(line.offset, line.length);
         const ReferenceLine expected = ConvertLineReference(bytes, setup);
         const ExactCopy copy(bytes);
-        if (expected.fails) {
+        if (expected.stop == Stop::FailingLookup) {
             failed = true;
             bool threw = false;
             try {

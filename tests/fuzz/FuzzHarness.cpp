@@ -308,7 +308,7 @@ std::optional<std::pair<std::size_t, std::string>> MatchDeclaration(std::string_
 
 } // namespace
 
-ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup)
+ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup, std::optional<std::uint64_t> abandonAt)
 {
     const Retarget& retarget =
         setup.direction == ConversionDirection::TraditionalToSimplified ? kToSimplified : kToTraditional;
@@ -321,13 +321,16 @@ ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup)
             const auto code = static_cast<std::uint16_t>(b * 256 + static_cast<unsigned char>(line[j + 1]));
             const Answer answer = setup.Find(code);
             if (answer.kind == Answer::Kind::Unusable) {
-                result.fails = true;
+                result.stop = Stop::FailingLookup;
                 return result;
             }
             if (answer.kind == Answer::Kind::Code) {
                 result.output += static_cast<char>(answer.code / 256);
                 result.output += static_cast<char>(answer.code % 256);
-                ++result.replacements;
+                if (++result.replacements == abandonAt) {
+                    result.stop = Stop::ViewAbandons;
+                    return result;
+                }
             } else {
                 result.output += line.substr(j, 2);
             }
@@ -345,20 +348,25 @@ ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup)
     return result;
 }
 
-ReferenceText ConvertTextReference(std::string_view text, const Setup& setup)
+ReferenceText ConvertTextReference(std::string_view text, const Setup& setup, std::optional<std::uint64_t> abandonAt)
 {
     ReferenceText result;
     result.lines = SplitLines(text);
     for (std::size_t i = 0; i < result.lines.size(); ++i) {
         const SourceLine& line = result.lines[i];
-        const ReferenceLine converted = ConvertLineReference(text.substr(line.offset, line.length), setup);
+        std::optional<std::uint64_t> abandonInLine;
+        if (abandonAt)
+            abandonInLine = *abandonAt - result.replacements;
+        const ReferenceLine converted =
+            ConvertLineReference(text.substr(line.offset, line.length), setup, abandonInLine);
         result.lineOutputStart.push_back(result.output.size());
         result.output += converted.output;
         result.replacements += converted.replacements;
         result.doubleByteCharacters += converted.doubleByteCharacters;
         result.declarationGrowth += converted.declarationGrowth;
-        if (converted.fails) {
-            result.failingLine = i;
+        if (converted.stop != Stop::None) {
+            result.stop = converted.stop;
+            result.stoppedLine = i;
             return result;
         }
         result.output += "\r\n";
@@ -372,7 +380,7 @@ std::size_t ReferenceText::OutputLineStart(std::size_t taken, bool ended) const
     std::size_t i = 0;
     while (i < lines.size() && lines[i].End() <= taken && (lines[i].terminatorLength > 0 || ended))
         ++i;
-    FUZZ_CHECK(i < lineOutputStart.size(), "taken " + std::to_string(taken) + " lies past the failing line");
+    FUZZ_CHECK(i < lineOutputStart.size(), "taken " + std::to_string(taken) + " lies past the line where it stops");
     return lineOutputStart[i];
 }
 
@@ -435,6 +443,8 @@ void CheckingView::ProcessPendingEvents()
     FUZZ_CHECK(eventsDue_, "ProcessPendingEvents without a count before it");
     CheckKeptText();
     eventsDue_ = false;
+    if (shown_ == abandonAt_)
+        throw Abandoned{};
 }
 
 void CheckingView::Finish(std::uint64_t convertedCount) const

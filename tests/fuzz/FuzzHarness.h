@@ -70,26 +70,35 @@ struct SourceLine {
 // Lines end at LF, CR LF or a lone CR.
 std::vector<SourceLine> SplitLines(std::string_view text);
 
+// Why a conversion stops before the end of its text: a lookup fails (DictionaryError), or the view
+// throws Abandoned from the ProcessPendingEvents of a given replacement, as a closing window does.
+enum class Stop { None, FailingLookup, ViewAbandons };
+
+struct Abandoned {};
+
 // One line converted by the reference.
 struct ReferenceLine {
-    std::string output;               // up to the failing character when there is one
-    std::uint64_t replacements = 0;   // before the failing character
+    std::string output;               // up to where it stops
+    std::uint64_t replacements = 0;   // counted before it stops, the one the view abandons at included
     std::uint64_t doubleByteCharacters = 0;
     long long declarationGrowth = 0;  // bytes the rewritten declarations added
-    bool fails = false;
+    Stop stop = Stop::None;
 };
 
-ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup);
+// The view abandons at the `abandonAt`-th replacement of the line, if it comes.
+ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup,
+                                   std::optional<std::uint64_t> abandonAt = std::nullopt);
 
 // A whole text converted by the reference.
 struct ReferenceText {
     std::vector<SourceLine> lines;
     std::vector<std::size_t> lineOutputStart; // one per line, and one more for the end
-    std::string output;                       // up to the failing character when there is one
+    std::string output;                       // up to where it stops
     std::uint64_t replacements = 0;
     std::uint64_t doubleByteCharacters = 0;
     long long declarationGrowth = 0;
-    std::optional<std::size_t> failingLine;
+    Stop stop = Stop::None;
+    std::size_t stoppedLine = 0;              // the line where it stops
 
     // Where, in the output, the unfinished line begins once `taken` bytes are taken: what a caller
     // keeps of a file when the conversion stops there. A last line without terminator is finished
@@ -97,7 +106,8 @@ struct ReferenceText {
     std::size_t OutputLineStart(std::size_t taken, bool ended) const;
 };
 
-ReferenceText ConvertTextReference(std::string_view text, const Setup& setup);
+ReferenceText ConvertTextReference(std::string_view text, const Setup& setup,
+                                   std::optional<std::uint64_t> abandonAt = std::nullopt);
 
 // With the identity table, the output is the input with CR LF terminators and the rewritten
 // declarations, every double-byte character counted: checks the length and the count.
@@ -107,9 +117,11 @@ void CheckIdentityOutput(std::string_view text, const ReferenceText& reference, 
 // Checks every call the converter makes: one ShowCharacterCount per replacement with the text
 // "第 N 字" counting on from 1, each followed by exactly one ProcessPendingEvents, and the last
 // text still readable and unchanged at that call and at Finish, as a window that keeps a pointer to
-// it and repaints later reads it.
+// it and repaints later reads it. Throws Abandoned from the ProcessPendingEvents of the
+// `abandonAt`-th count, if given.
 class CheckingView : public ProgressView {
 public:
+    explicit CheckingView(std::optional<std::uint64_t> abandonAt = std::nullopt) : abandonAt_(abandonAt) {}
     void ClearSourceList() override { Unexpected("ClearSourceList"); }
     void AddSourceListItem(std::string_view) override { Unexpected("AddSourceListItem"); }
     void ClearResultList() override { Unexpected("ClearResultList"); }
@@ -128,6 +140,7 @@ private:
     [[noreturn]] static void Unexpected(const char* call);
     void CheckKeptText() const;
 
+    std::optional<std::uint64_t> abandonAt_;
     std::uint64_t shown_ = 0;
     bool eventsDue_ = false;
     std::string_view kept_;

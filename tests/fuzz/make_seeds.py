@@ -4,7 +4,8 @@
 Each seed starts with the byte that picks direction and dictionary (bit 0: 0 Big5 -> GB2312,
 1 GB2312 -> Big5; bits 1-2: 0 identity table, 1 or 3 mixed table, 2 table with failing rows).
 convert_lines seeds then hold their block plan: bit 3 of the first byte hands atEnd over with
-the last bytes, bit 4 moves the output out as a run writes it; a byte L and L block sizes follow.
+the last bytes, bit 4 moves the output out as a run writes it, bit 5 makes the view throw at
+replacement 1 + bits 6-7; a byte L and L block sizes follow.
 Everything is bytes; nothing here passes through a text codec.
 """
 import os
@@ -16,7 +17,13 @@ TO_GB, TO_BIG5 = 0, 1
 IDENTITY, MIXED, FAILING = 0 << 1, 1 << 1, 2 << 1
 AT_END_WITH_LAST, FLUSH = 1 << 3, 1 << 4
 
-# 中國網站轉換 in Big5 and 中国网站转换 in GB2312 (the mixed table holds these pairs); 這個語 and 这个语.
+
+def abandon_at(replacement):
+    return 1 << 5 | (replacement - 1) << 6
+
+
+# 中國網站轉換 in Big5 and 中国网站转换 in GB2312 (the mixed table holds these pairs);
+# 這個語 and 这个语.
 BIG5_TEXT = bytes.fromhex("A4A4 B0EA BAF4 AFB8 C2E0 B4AB") + b" " + bytes.fromhex("B36F ADD3 BB79")
 GB_TEXT = bytes.fromhex("D6D0 B9FA CDF8 D5BE D7AA BBBB") + b" " + bytes.fromhex("D5E2 B8F6 D3EF")
 
@@ -30,6 +37,9 @@ TEXTS = {
                              b"charset=\nbig5 content=\"zh-\rtw charset=gb231",
     "mixed-terminators": b"a\r\nb\rc\n\nd\r\r\ne\n\r" + BIG5_TEXT + b"\r",
     "lone-lead-bytes": b"\xB0\n\xA4\r\n\xC2\r x \xB0\xEA\xB0\n\x81\r\r\xFE",
+    # 0x80 and 0xFF are no lead bytes: what follows them starts a character of its own.
+    "not-lead-bytes": b"\x80\xB0\xEA \xA4\xA4\xFF\xB0\xEA\xA4\xA4\x80\xB0\xEA\xA4\xA4\xFFcharset=big5 "
+                      b"\xFF\xB0\xEA \xFFcharset=big5 \x80content=\"zh-tw \xFF\xA4\xA4\xFF\n\x80",
     "nul-bytes": b"a\0b\0\xB0\0c\0harset=big5\0\n\0\0\r\0",
     "trail-bytes-like-c": b"\xA4\x63harset=big5 \xA5\x63harset=big5 \xA1\x43ontent=\"zh-tw\n\x81\x63\x9A\x43"
                           b"\xA4\x63\xA4\x63",
@@ -49,8 +59,8 @@ SEEDS = {
         ("big5-page", TO_GB | IDENTITY), ("gb2312-page", TO_BIG5 | IDENTITY),
         ("declaration-spellings", TO_GB | MIXED), ("declaration-spellings", TO_BIG5 | MIXED),
         ("mixed-terminators", TO_GB | MIXED), ("lone-lead-bytes", TO_GB | MIXED),
-        ("nul-bytes", TO_GB | IDENTITY), ("trail-bytes-like-c", TO_GB | MIXED),
-        ("high-bytes", TO_BIG5 | MIXED), ("count-carry", TO_GB | MIXED),
+        ("nul-bytes", TO_GB | IDENTITY), ("not-lead-bytes", TO_GB | MIXED), ("trail-bytes-like-c", TO_GB | MIXED),
+        ("high-bytes", TO_BIG5 | MIXED), ("high-bytes", TO_GB | IDENTITY), ("count-carry", TO_GB | MIXED),
         ("failing-big5", TO_GB | FAILING), ("failing-gb2312", TO_BIG5 | FAILING),
     ],
     "convert_lines": [
@@ -59,10 +69,14 @@ SEEDS = {
         ("declaration-spellings", TO_GB | MIXED, [1]), ("declaration-spellings", TO_BIG5 | MIXED | FLUSH, [5, 13, 0]),
         ("mixed-terminators", TO_GB | MIXED | AT_END_WITH_LAST, [1]), ("mixed-terminators", TO_BIG5 | MIXED, [2, 3]),
         ("lone-lead-bytes", TO_GB | MIXED, [1]), ("lone-lead-bytes", TO_BIG5 | IDENTITY | AT_END_WITH_LAST, [3]),
-        ("nul-bytes", TO_GB | IDENTITY, [4, 1]), ("trail-bytes-like-c", TO_GB | MIXED, [1, 2]),
-        ("high-bytes", TO_BIG5 | MIXED | FLUSH, [17, 23]), ("count-carry", TO_GB | MIXED | FLUSH, [9]),
+        ("nul-bytes", TO_GB | IDENTITY, [4, 1]), ("not-lead-bytes", TO_GB | MIXED, [1]),
+        ("trail-bytes-like-c", TO_GB | MIXED, [1, 2]),
+        ("high-bytes", TO_BIG5 | MIXED | FLUSH, [17, 23]), ("high-bytes", TO_GB | IDENTITY, [2, 1]),
+        ("count-carry", TO_GB | MIXED | FLUSH, [9]),
         ("failing-big5", TO_GB | FAILING, [1]), ("failing-gb2312", TO_BIG5 | FAILING | FLUSH, [6, 0]),
         ("failing-big5", TO_GB | FAILING | AT_END_WITH_LAST, []),
+        ("big5-page", TO_GB | MIXED | abandon_at(1), []), ("count-carry", TO_GB | MIXED | abandon_at(3), [5]),
+        ("gb2312-page", TO_BIG5 | IDENTITY | FLUSH | abandon_at(4), [1]),
     ],
 }
 
@@ -92,6 +106,8 @@ def main():
                     file_name += ".at-end-with-last"
                 if config & FLUSH:
                     file_name += ".flushed"
+                if config & 1 << 5:
+                    file_name += f".view-abandons-at-{(config >> 6) + 1}"
             write(os.path.join(folder, file_name), data + texts[name])
     return 0
 

@@ -26,7 +26,8 @@ while(_fuzz_list)
   target_link_libraries(fuzz_replay_${_fuzz_name} PRIVATE fanjian_fuzz_harness)
   set_target_properties(fuzz_replay_${_fuzz_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   add_test(NAME fuzz_replay_${_fuzz_name}
-    COMMAND fuzz_replay_${_fuzz_name} ${FANJIAN_FUZZ_DIR}/corpus/${_fuzz_name} ${FANJIAN_FUZZ_DIR}/findings/${_fuzz_name})
+    COMMAND fuzz_replay_${_fuzz_name}
+      ${FANJIAN_FUZZ_DIR}/corpus/${_fuzz_name} ${FANJIAN_FUZZ_DIR}/findings/${_fuzz_name})
 endwhile()
 
 if(FANJIAN_FUZZ)
