@@ -14,3 +14,4 @@ endfunction()
 fanjian_add_qt_test(form1_tests shell/Form1Test.cpp)
 fanjian_add_qt_test(form2_tests shell/Form2Test.cpp)
 
+fanjian_add_qt_test(program_tests shell/ProgramTest.cpp)

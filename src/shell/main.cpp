@@ -1,12 +1,9 @@
-#include "shell/Form1.h"
+#include "shell/Program.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("fanjian"));
-    fanjian::Form1 window;
-    window.show();
-    return application.exec();
+    return fanjian::RunProgram(fanjian::SystemDesktop());
 }
