@@ -78,25 +78,69 @@ public:
         // returns.
         LineConverter& converter = converter_.emplace(direction_, dictionary_, view_);
 
+        // Everything is listed before the first file is written: no output may land on a file the
+        // run reads, nor in a folder it reads, and a folder that cannot be read fails the run
+        // before it writes anything.
         const FolderEntries top = ListFolder(folder_);
-        for (const std::string& subfolder : top.folders) {
+        inputFolders_.push_back(top.self);
+        std::vector<std::pair<std::string, FolderEntries>> subfolders;
+        for (const FolderEntry& subfolder : top.folders) {
+            FolderEntries entries = ListFolder(Join(folder_, subfolder.name));
+            // An earlier run's output folder is read like any other subfolder, but what is in it
+            // is output, to be written again.
+            if (subfolder.name != texts::OutputFolderName(direction_)) {
+                inputFolders_.push_back(entries.self);
+                AddInputs(entries);
+            }
+            subfolders.emplace_back(subfolder.name, std::move(entries));
+        }
+        AddInputs(top);
+        std::sort(inputs_.begin(), inputs_.end());
+
+        for (const auto& [subfolder, entries] : subfolders) {
             const std::string input = Join(folder_, subfolder);
             const std::string output = Join(outputFolder_, subfolder);
-            const FolderEntries entries = ListFolder(input);
-            for (const std::string& name : entries.files) {
-                if (IsSelectedFileName(name))
-                    ProcessFile(converter, input, &output, name);
+            for (const FolderEntry& file : entries.files) {
+                if (IsSelectedFileName(file.name))
+                    ProcessFile(converter, input, &output, file.name);
             }
         }
-        const FolderEntries entries = ListFolder(folder_);
-        for (const std::string& name : entries.files) {
-            if (IsSelectedFileName(name))
-                ProcessFile(converter, folder_, nullptr, name);
+        for (const FolderEntry& file : top.files) {
+            if (IsSelectedFileName(file.name))
+                ProcessFile(converter, folder_, nullptr, file.name);
         }
         dictionary_.Close();
     }
 
 private:
+    void AddInputs(const FolderEntries& entries)
+    {
+        for (const FolderEntry& file : entries.files) {
+            if (IsSelectedFileName(file.name))
+                inputs_.push_back(file.identity);
+        }
+    }
+
+    bool IsInput(const FileIdentity& identity) const
+    {
+        return std::binary_search(inputs_.begin(), inputs_.end(), identity);
+    }
+
+    // Makes sure the output folder `path` exists and is none of the folders the run reads (a
+    // link can make it one): files written there would mix with the input.
+    void PrepareOutputFolder(const std::string& path)
+    {
+        std::optional<FileIdentity> folder = FolderIdentity(path);
+        if (!folder) {
+            CreateFolder(path);
+            folder = FolderIdentity(path);
+            if (!folder)
+                throw FileError("cannot create folder", path, "it is gone");
+        }
+        if (std::find(inputFolders_.begin(), inputFolders_.end(), *folder) != inputFolders_.end())
+            throw FileError("cannot write into", path, "it is a folder the run reads");
+    }
+
     // One selected file: `inputFolder`/name into the output folder, or into `outputSubfolder`.
     void ProcessFile(LineConverter& converter, const std::string& inputFolder, const std::string* outputSubfolder,
                      const std::string& name)
@@ -108,18 +152,19 @@ private:
         view_.ShowFileCount("第 " + std::to_string(fileCount_) + " 檔案");
         view_.ProcessPendingEvents();
 
-        if (!FolderExists(outputFolder_))
-            CreateFolder(outputFolder_);
-        if (outputSubfolder && !FolderExists(*outputSubfolder))
-            CreateFolder(*outputSubfolder);
-        const std::string outputPath = Join(outputSubfolder ? *outputSubfolder : outputFolder_, name);
-
+        // The input first: a file that cannot be read leaves no output folder behind.
         InputFile input(inputPath);
+        PrepareOutputFolder(outputFolder_);
+        if (outputSubfolder)
+            PrepareOutputFolder(*outputSubfolder);
+        const std::string outputPath = Join(outputSubfolder ? *outputSubfolder : outputFolder_, name);
         OutputFile output(outputPath);
-        // Through a link or a hard link the output can be the very file being read: writing it
-        // would destroy the input.
+        // Through a link or a hard link the output can be the very file being read, or another
+        // file the run reads: writing it would destroy an input.
         if (output.Identity() == input.Identity())
             throw FileError("cannot write", outputPath, "it is the input file " + inputPath);
+        if (!output.Created() && IsInput(output.Identity()))
+            throw FileError("cannot write", outputPath, "it is an input file of this run");
         output.Truncate();
 
         ConvertFile(converter, input, output);
@@ -135,7 +180,9 @@ private:
     void ConvertFile(LineConverter& converter, InputFile& input, OutputFile& output)
     {
         written_.clear();
-        std::uint64_t lineStart = 0; // where the line being converted begins in the output
+        std::uint64_t bufferStart = 0; // where the bytes in written_ begin in the output
+        std::uint64_t lineStart = 0;   // where the line being converted begins in the output
+        std::uint64_t linesOnDisk = 0; // where the last line written whole ends
         bool converting = false;
         std::size_t kept = 0;
         try {
@@ -147,12 +194,14 @@ private:
                 const std::size_t taken = converter.ConvertLines(block, atEnd, written_);
                 converting = false;
                 if (converter.LineStart() != LineConverter::kNoLineStart)
-                    lineStart = output.BytesWritten() + converter.LineStart();
+                    lineStart = bufferStart + converter.LineStart();
                 kept = block.size() - taken;
                 std::memmove(readBuffer_.data(), readBuffer_.data() + taken, kept);
                 if (written_.size() >= kWriteSize || atEnd) {
                     output.Write(written_);
                     written_.clear();
+                    bufferStart = output.BytesWritten();
+                    linesOnDisk = lineStart;
                 }
                 if (atEnd)
                     break;
@@ -161,24 +210,31 @@ private:
             // Whatever stops the file, every finished line goes to disk and nothing of the
             // unfinished one does.
             if (converting && converter.LineStart() != LineConverter::kNoLineStart)
-                lineStart = output.BytesWritten() + converter.LineStart();
-            KeepFinishedLines(output, lineStart);
+                lineStart = bufferStart + converter.LineStart();
+            KeepFinishedLines(output, bufferStart, lineStart, linesOnDisk);
             throw;
         }
     }
 
-    void KeepFinishedLines(OutputFile& output, std::uint64_t lineStart) noexcept
+    // written_ holds the output from `bufferStart` on; when a write failed half-way, its first
+    // bytes are on disk already. `lineStart` is where the unfinished line begins, `linesOnDisk`
+    // where the last line that went to disk whole (before `bufferStart`) ends.
+    void KeepFinishedLines(OutputFile& output, std::uint64_t bufferStart, std::uint64_t lineStart,
+                           std::uint64_t linesOnDisk) noexcept
     {
         try {
             const std::uint64_t onDisk = output.BytesWritten();
-            if (lineStart >= onDisk) {
-                written_.resize(static_cast<std::size_t>(lineStart - onDisk));
-                output.Write(written_);
-            } else {
+            if (lineStart > onDisk)
+                output.Write(std::string_view(written_).substr(static_cast<std::size_t>(onDisk - bufferStart),
+                                                               static_cast<std::size_t>(lineStart - onDisk)));
+            else
                 output.CutBackTo(lineStart);
-            }
         } catch (const ConversionError&) {
-            // The file fails already; there is no better place for what could not be kept.
+            // The disk takes no more: what it holds ends after the last CR LF that reached it.
+            // Within a line the output has no CR or LF of its own: every CR LF ends a line.
+            const std::string_view onDisk(written_.data(), static_cast<std::size_t>(output.BytesWritten() - bufferStart));
+            const std::size_t end = onDisk.rfind("\r\n");
+            output.CutBackTo(end == std::string_view::npos ? linesOnDisk : bufferStart + end + 2);
         }
         written_.clear();
     }
@@ -192,6 +248,8 @@ private:
     std::string written_;
     CharacterDictionary dictionary_;
     std::optional<LineConverter> converter_;
+    std::vector<FileIdentity> inputFolders_; // the folder and its subfolders
+    std::vector<FileIdentity> inputs_;       // every file the run reads, sorted
 };
 
 } // namespace

@@ -2,12 +2,13 @@
 
 #include "conversion/Errors.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
+#include <memory>
 #include <utility>
 
 namespace fanjian {
@@ -32,48 +33,100 @@ int OpenNonBlocking(const std::string& path, int flags, struct stat& status)
     return fd;
 }
 
+// Paths go to the system as C strings: a NUL byte would silently cut the path short.
+void RefuseNul(const std::string& what, const std::string& path)
+{
+    if (path.find('\0') != std::string::npos)
+        throw FileError(what, path, "a path cannot hold a NUL byte");
+}
+
 } // namespace
 
 FolderEntries ListFolder(const std::string& path)
 {
-    namespace fs = std::filesystem;
-    FolderEntries entries;
-    std::error_code ec;
-    fs::directory_iterator it(path, ec);
-    if (ec)
-        throw FileError("cannot read folder", path, ec.message());
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        // The status of what a link points to; a broken link has none and is left out.
-        std::error_code statusError;
-        const fs::file_status status = it->status(statusError);
-        if (fs::is_directory(status))
-            entries.folders.push_back(it->path().filename().string());
-        else if (fs::is_regular_file(status))
-            entries.files.push_back(it->path().filename().string());
+    RefuseNul("cannot read folder", path);
+    // O_DIRECTORY: whatever else stands there is refused unopened.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw FileError("cannot read folder", path, errno);
+    struct stat self;
+    if (::fstat(fd, &self) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw FileError("cannot read folder", path, error);
     }
-    if (ec)
-        throw FileError("cannot read folder", path, ec.message());
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        throw FileError("cannot read folder", path, error);
+    }
+    // Closes the folder however the listing ends.
+    const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+
+    FolderEntries entries;
+    entries.self = {self.st_dev, self.st_ino};
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            if (errno != 0)
+                throw FileError("cannot read folder", path, errno);
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        // What the entry stands for, links followed.
+        struct stat status;
+        if (::fstatat(::dirfd(dir), entry->d_name, &status, 0) != 0) {
+            const int error = errno;
+            // A link to nothing or round in a loop is no file; an entry may also be gone since.
+            if (error == ENOENT || error == ENOTDIR || error == ELOOP)
+                continue;
+            // Anything else (no search permission, an I/O error) leaves the file unread: the run
+            // must not pass over it as if it were not there.
+            throw FileError("cannot look at", path + "/" + std::string(name), error);
+        }
+        if (S_ISDIR(status.st_mode))
+            entries.folders.push_back({std::string(name), {status.st_dev, status.st_ino}});
+        else if (S_ISREG(status.st_mode))
+            entries.files.push_back({std::string(name), {status.st_dev, status.st_ino}});
+    }
     return entries;
 }
 
-bool FolderExists(const std::string& path)
+std::optional<FileIdentity> FolderIdentity(const std::string& path)
 {
     struct stat status;
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return std::nullopt;
+    return FileIdentity{status.st_dev, status.st_ino};
 }
 
 void CreateFolder(const std::string& path)
 {
+    RefuseNul("cannot create folder", path);
     if (::mkdir(path.c_str(), 0777) != 0)
         throw FileError("cannot create folder", path, errno);
 }
 
 InputFile::InputFile(const std::string& path) : path_(path)
 {
+    RefuseNul("cannot open", path);
+    // Looked at before it is opened: opening a FIFO or a device can already do something.
     struct stat status;
+    if (::stat(path.c_str(), &status) != 0)
+        throw FileError("cannot open", path, errno);
+    if (!S_ISREG(status.st_mode))
+        throw FileError("cannot open", path, "not a regular file");
     fd_ = OpenNonBlocking(path, O_RDONLY, status);
     if (fd_ < 0)
         throw FileError("cannot open", path, errno);
+    // It may have been replaced in between.
     if (!S_ISREG(status.st_mode)) {
         ::close(fd_);
         fd_ = -1;
@@ -113,8 +166,16 @@ void InputFile::Close()
 
 OutputFile::OutputFile(const std::string& path) : path_(path)
 {
+    RefuseNul("cannot create", path);
     struct stat status;
-    fd_ = OpenNonBlocking(path, O_WRONLY | O_CREAT, status);
+    fd_ = OpenNonBlocking(path, O_WRONLY, status);
+    if (fd_ < 0 && errno == ENOENT) {
+        // Missing, or a link to nothing: O_EXCL creates the file here and never follows a link.
+        fd_ = OpenNonBlocking(path, O_WRONLY | O_CREAT | O_EXCL, status);
+        if (fd_ < 0 && errno == EEXIST)
+            throw FileError("cannot create", path, "a link to nothing stands there");
+        created_ = fd_ >= 0;
+    }
     if (fd_ < 0)
         throw FileError("cannot create", path, errno);
     regular_ = S_ISREG(status.st_mode);
@@ -124,7 +185,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path)
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), regular_(other.regular_),
-      empty_(other.empty_), identity_(other.identity_), written_(other.written_)
+      empty_(other.empty_), created_(other.created_), identity_(other.identity_), written_(other.written_)
 {
 }
 
