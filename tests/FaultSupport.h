@@ -1,0 +1,154 @@
+#pragma once
+
+// Support for the fault tests: a run in a child process (as an unprivileged user, under a file
+// size limit, with a deadline), snapshots of input trees, FIFO watches and streamed comparisons.
+
+#include "conversion/ConversionDirection.h"
+#include "conversion/ProgressView.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fanjian::testing {
+
+// Records the calls of a run. The pairs ShowCharacterCount + ProcessPendingEvents that come once
+// per replaced character are only counted (a big file makes millions); every other call is kept
+// as "Operation" or "Operation text". The hook sees every call, counts included.
+class FaultView : public ProgressView {
+public:
+    std::vector<std::string> calls;
+    std::uint64_t countCalls = 0;
+    std::string lastCount;
+    std::function<void(std::string_view operation, std::string_view text)> onCall;
+
+    void ClearSourceList() override { Record("ClearSourceList", {}); }
+    void AddSourceListItem(std::string_view text) override { Record("AddSourceListItem", text); }
+    void ClearResultList() override { Record("ClearResultList", {}); }
+    void AddResultListItem(std::string_view text) override { Record("AddResultListItem", text); }
+    void ShowStatus(std::string_view text) override { Record("ShowStatus", text); }
+    void ShowFileName(std::string_view text) override { Record("ShowFileName", text); }
+    void ShowFileCount(std::string_view text) override { Record("ShowFileCount", text); }
+    void ShowCharacterCount(std::string_view text) override;
+    void ProcessPendingEvents() override;
+
+private:
+    void Record(std::string_view operation, std::string_view text);
+    bool afterCount_ = false;
+};
+
+// How the run in the child process ended.
+enum class RunEnd {
+    Returned,        // Run returned
+    ThrewConversion, // a ConversionError left the run: a fault, the run must show it
+    ThrewOther,      // any other exception left the run
+    Crashed,         // the child died of a signal or exited without reporting
+    TimedOut,        // killed at the deadline
+    Leaked,          // LeakSanitizer found memory the run did not free
+    SetupFailed,     // the child could not take on its limits or user
+};
+
+std::string ToString(RunEnd end);
+
+struct RunResult {
+    RunEnd end = RunEnd::Crashed;
+    std::string detail;
+    std::vector<std::string> calls;
+    std::uint64_t countCalls = 0;
+    std::string lastCount;
+    double seconds = 0;
+
+    // The texts of the calls to `operation`, in order.
+    std::vector<std::string> Texts(std::string_view operation) const;
+};
+
+struct ChildOptions {
+    // Run as nobody (uid and gid 65534) when started as root; the caller gives it the trees.
+    bool unprivileged = false;
+    // RLIMIT_FSIZE for the child, SIGXFSZ ignored: writes past it fail with EFBIG. 0: none.
+    std::uint64_t fileSizeLimit = 0;
+    // With a limit: the first write that hits it lifts the limit again, as when a full disk gets
+    // space back just after a write failed.
+    bool liftLimitAfterFirstFailure = false;
+    int deadlineSeconds = 120;
+};
+
+inline constexpr uid_t kNobody = 65534;
+
+// Runs one ConversionRun in a forked child and brings back what its view recorded. `hook` runs in
+// the child on every view call.
+RunResult RunInChild(ConversionDirection direction, const std::string& folder, const std::string& programDirectory,
+                     const ChildOptions& options,
+                     const std::function<void(std::string_view operation, std::string_view text)>& hook = {});
+
+// Hands everything under `root` (links themselves, not their targets) to `uid`:`uid`.
+void GiveTree(const std::filesystem::path& root, uid_t uid);
+
+// The state of every entry of a tree, links not followed: type, mode bits, size, content digest
+// (regular files, with their modification time), link target, device number.
+struct EntryState {
+    char type = '?'; // f d l p s c b
+    unsigned mode = 0;
+    std::uint64_t size = 0;
+    std::uint64_t digest = 0;
+    std::int64_t modifiedNs = 0;
+    std::string target;
+    std::uint64_t device = 0;
+    friend bool operator==(const EntryState&, const EntryState&) = default;
+};
+
+using Snapshot = std::map<std::string, EntryState>; // relative path bytes -> state
+
+// `excluded`: relative paths left out with all below them.
+Snapshot TakeSnapshot(const std::filesystem::path& root, const std::set<std::string>& excluded = {});
+// Every entry changed, removed or added, one line each; empty when the trees agree.
+std::vector<std::string> CompareSnapshots(const Snapshot& before, const Snapshot& after);
+
+std::uint64_t DigestFile(const std::filesystem::path& file);
+
+// Blocks a process in opening `fifo` for writing, which returns only when some process opens the
+// FIFO for reading. Stop() tells whether that happened before it.
+class FifoOpenWatch {
+public:
+    explicit FifoOpenWatch(const std::filesystem::path& fifo);
+    ~FifoOpenWatch();
+    FifoOpenWatch(const FifoOpenWatch&) = delete;
+    FifoOpenWatch& operator=(const FifoOpenWatch&) = delete;
+    // `pathNow`: where the FIFO is now (it may have been moved). True when it was opened.
+    bool Stop(const std::filesystem::path& pathNow);
+
+private:
+    std::filesystem::path path_;
+    int stop_[2] = {-1, -1};
+    pid_t watcher_ = -1;
+    bool openedEarly_ = false;
+};
+
+// Compares a file with the concatenation of `pieces` (each repeated its count), reading both a
+// block at a time. Empty when equal, else where they differ.
+std::string CompareFileWithPieces(const std::filesystem::path& file,
+                                  const std::vector<std::pair<std::string, std::uint64_t>>& pieces);
+
+// A folder on /dev/shm (another file system than the usual temporary folder), removed at the end.
+class ShmDir {
+public:
+    ShmDir();
+    ~ShmDir();
+    ShmDir(const ShmDir&) = delete;
+    ShmDir& operator=(const ShmDir&) = delete;
+    const std::filesystem::path& path() const noexcept { return path_; }
+    bool ok() const noexcept { return !path_.empty(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace fanjian::testing
