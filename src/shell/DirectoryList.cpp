@@ -11,8 +11,15 @@
 namespace fanjian {
 
 namespace {
+
 constexpr int kPathRole = Qt::UserRole;
+
+QString AbsoluteFolderPath(const QString& folder)
+{
+    return WithoutTrailingSeparator(QDir::cleanPath(QDir(folder).absolutePath()));
 }
+
+} // namespace
 
 DirectoryList::DirectoryList(QWidget* parent)
     : QTreeWidget(parent)
@@ -38,7 +45,7 @@ QString DirectoryList::EntryPath(const QTreeWidgetItem& entry)
 
 bool DirectoryList::setPath(const QString& folder)
 {
-    const QString path = WithoutTrailingSeparator(QDir::cleanPath(QDir(folder).absolutePath()));
+    const QString path = AbsoluteFolderPath(folder);
     const QFileInfo info(path);
     const QDir dir(path);
     if (!info.isDir() || !dir.isReadable())
@@ -76,6 +83,17 @@ bool DirectoryList::setPath(const QString& folder)
     return true;
 }
 
+bool DirectoryList::setNearestPath(const QString& folder)
+{
+    QString path = AbsoluteFolderPath(folder);
+    while (!setPath(path)) {
+        if (path == QLatin1String("/"))
+            return false;
+        path = WithoutTrailingSeparator(path.left(path.lastIndexOf(QLatin1Char('/')) + 1));
+    }
+    return true;
+}
+
 void DirectoryList::keyPressEvent(QKeyEvent* event)
 {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem() != nullptr) {
@@ -87,9 +105,10 @@ void DirectoryList::keyPressEvent(QKeyEvent* event)
 
 void DirectoryList::Open(QTreeWidgetItem* entry)
 {
-    // A folder that has gone or cannot be listed: stay, and show the current folder as it is now.
+    // A folder that has gone or cannot be listed: stay, and show the current folder as it is now,
+    // or, where that has gone too, the nearest folder above it.
     if (entry != nullptr && !setPath(EntryPath(*entry)))
-        setPath(path_);
+        setNearestPath(path_);
 }
 
 } // namespace fanjian

@@ -18,6 +18,10 @@ public:
     // Makes `folder` the current folder and lists it anew. A folder that does not exist or cannot
     // be listed leaves the list as it was and gives false.
     bool setPath(const QString& folder);
+    // Makes `folder` the current folder or, where it cannot be listed (it has gone, or never was),
+    // the nearest folder above it that can. Gives false, leaving the list as it was, only when
+    // not even "/" can be listed.
+    bool setNearestPath(const QString& folder);
 
     // Full path of an entry of the list.
     static QString EntryPath(const QTreeWidgetItem& entry);

@@ -51,9 +51,9 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, QWidget* 
     }
     Drive1->addItems(roots);
     driveIndex_ = static_cast<int>(roots.indexOf(workingVolume_));
-    Drive1->setCurrentIndex(driveIndex_);
-    if (!Dir1->setPath(workingFolder_) && !Dir1->setPath(workingVolume_))
-        Dir1->setPath(QStringLiteral("/"));
+    // A working folder that has gone since the program started: the nearest folder above it.
+    Dir1->setNearestPath(workingFolder_);
+    ShowVolumeOfDir1();
 
     connect(Drive1, &QComboBox::currentIndexChanged, this, &Form2::OnDriveChanged);
     connect(Command1, &QPushButton::clicked, this, &Form2::OnOk);
@@ -70,7 +70,22 @@ void Form2::OnDriveChanged(int index)
         driveIndex_ = index;
         return;
     }
-    // A volume that cannot be read: both lists stay where they were.
+    // A volume that cannot be read (gone, or not a folder one may list): Dir1 stays where it was,
+    // shown as it is now; where its folder has gone too (it was on a volume that vanished), it
+    // moves up to the nearest folder that is still there. Drive1 goes back to the volume of that
+    // folder, so that every other volume, the one left included, can be picked again.
+    Dir1->setNearestPath(Dir1->path());
+    ShowVolumeOfDir1();
+}
+
+void Form2::ShowVolumeOfDir1()
+{
+    QStringList roots;
+    for (int i = 0; i < Drive1->count(); ++i)
+        roots.append(Drive1->itemText(i));
+    const qsizetype holder = roots.indexOf(VolumeHolding(Dir1->path(), roots));
+    if (holder >= 0)
+        driveIndex_ = static_cast<int>(holder);
     const QSignalBlocker blocker(Drive1);
     Drive1->setCurrentIndex(driveIndex_);
 }

@@ -32,11 +32,15 @@ private:
 
     void OnDriveChanged(int index);
     void OnOk();
+    // Puts Drive1 on the volume that holds Dir1's folder, without moving Dir1; where no volume
+    // of Drive1 holds it, on the entry Drive1 showed before.
+    void ShowVolumeOfDir1();
 
     QString workingFolder_;
     // The volume of Drive1 that holds the working folder.
     QString workingVolume_;
-    // The entry of Drive1 that Dir1 belongs to; a volume that cannot be read falls back to it.
+    // The entry of Drive1 for Dir1's folder, kept while a newly picked volume is tried: where no
+    // volume holds the folder Dir1 ends up in, Drive1 goes back to it.
     int driveIndex_ = -1;
 };
 

@@ -5,11 +5,21 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <filesystem>
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
 
 using namespace fanjian;
 using namespace fanjian::testing;
@@ -28,9 +38,20 @@ private slots:
     void closingWithoutOkWritesNothing();
     void drivesMoveTheDirectoryList();
     void volumeHoldingMatchesWholeComponents();
+    void unreadableVolumeLeavesTheChooserUsable_data();
+    void unreadableVolumeLeavesTheChooserUsable();
+    void lockedVolumeLeavesTheChooserUsable();
+    void vanishedVolumeUnderDir1MovesItToAnExistingFolder();
+    void vanishedWorkingFolderOpensAtTheNearestFolderAbove();
 
 private:
     Form2* Open(const QStringList& volumes = {"/"});
+    // Picks `volume` in Drive1 as a user does: opens its list and clicks the entry.
+    void PickDrive(const QString& volume);
+    // After a volume that cannot be read was picked: the chooser is open and usable, Dir1 stands
+    // in `folder` and Drive1 on `volume`, nothing was chosen; a folder below can still be opened
+    // and OK then hands it over.
+    void CheckStillUsable(const QString& folder, const QString& volume, const QString& subfolder);
     DirectoryList* Dir1() { return form_->findChild<DirectoryList*>("Dir1"); }
     QComboBox* Drive1() { return form_->findChild<QComboBox*>("Drive1"); }
     QPushButton* Ok() { return form_->findChild<QPushButton*>("Command1"); }
@@ -237,6 +258,182 @@ void Form2Test::volumeHoldingMatchesWholeComponents()
     QCOMPARE(VolumeHolding("/media/abc", volumes), QStringLiteral("/"));
     QCOMPARE(VolumeHolding("/srvx/site", volumes), QStringLiteral("/"));
     QCOMPARE(VolumeHolding("/srv/site", {"/media/a"}), QString());
+}
+
+void Form2Test::PickDrive(const QString& volume)
+{
+    QVERIFY2(PickEntry(*Drive1(), volume), qPrintable(volume));
+}
+
+void Form2Test::CheckStillUsable(const QString& folder, const QString& volume, const QString& subfolder)
+{
+    QVERIFY(form_ != nullptr);
+    QVERIFY(form_->isVisible());
+    QVERIFY(form_->isEnabled() && Dir1()->isEnabled() && Drive1()->isEnabled() && Ok()->isEnabled());
+    QCOMPARE(Dir1()->path(), folder);
+    QVERIFY(QFileInfo(Dir1()->path()).isDir());
+    QCOMPARE(DirectoryList::EntryPath(*Dir1()->currentItem()), folder);
+    QCOMPARE(Drive1()->currentText(), volume);
+    QVERIFY(!Drive1()->view()->isVisible());
+
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    QTreeWidgetItem* below = EntryFor(*Dir1(), subfolder);
+    QVERIFY2(below != nullptr, qPrintable(subfolder));
+    DoubleClickEntry(*Dir1(), below);
+    QCOMPARE(Dir1()->path(), subfolder);
+    QCOMPARE(chosen.count(), 0);
+    QTest::mouseClick(Ok(), Qt::LeftButton);
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(chosen.at(0).at(0).toString(), subfolder);
+    QTRY_VERIFY(form_.isNull());
+}
+
+void Form2Test::unreadableVolumeLeavesTheChooserUsable_data()
+{
+    // What stands at the mount point of a volume Drive1 still offers.
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("vanished after the chooser opened") << "vanished";
+    QTest::newRow("never there") << "missing";
+    QTest::newRow("a file") << "file";
+    QTest::newRow("a link to itself") << "loop";
+    QTest::newRow("a link to nothing") << "dangling";
+}
+
+void Form2Test::unreadableVolumeLeavesTheChooserUsable()
+{
+    QFETCH(QString, kind);
+    const fs::path volume = temp_->path() / "vol";
+    if (kind == "vanished")
+        MakeFolders(volume, {"x"});
+    else if (kind == "file")
+        WriteFile(volume, "not a folder");
+    else if (kind == "loop")
+        fs::create_symlink(volume, volume);
+    else if (kind == "dangling")
+        fs::create_symlink(temp_->path() / "gone", volume);
+    const QString working = root_;
+    root_ += "/A";
+    Open({"/", working, Q(volume)});
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    QCOMPARE(Dir1()->path(), root_);
+    if (kind == "vanished")
+        fs::remove_all(volume);
+
+    PickDrive(Q(volume));
+    QCOMPARE(chosen.count(), 0);
+    CheckStillUsable(root_, working, root_ + "/deeper");
+}
+
+void Form2Test::lockedVolumeLeavesTheChooserUsable()
+{
+    if (::geteuid() == 0) {
+        // Root lists every folder whatever its mode; this case runs again in a child process
+        // under the unprivileged user, from a copy of this executable that user can reach.
+        const passwd* nobody = ::getpwnam("nobody");
+        QVERIFY2(nobody != nullptr, "no unprivileged user to run as");
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nobody->pw_gid;
+        const fs::path copy = temp_->path() / "form2_tests";
+        fs::copy_file(QCoreApplication::applicationFilePath().toStdString(), copy);
+        fs::permissions(temp_->path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        fs::permissions(copy, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+
+        QProcess child;
+        child.setProgram(Q(copy));
+        child.setArguments({QTest::currentTestFunction()});
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("HOME", "/tmp");
+        environment.remove("XDG_RUNTIME_DIR");
+        child.setProcessEnvironment(environment);
+        child.setWorkingDirectory("/");
+        child.setChildProcessModifier([uid, gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(126);
+        });
+        child.start();
+        QVERIFY2(child.waitForFinished(60000), "the unprivileged run did not end");
+        const QString output = QString::fromUtf8(child.readAllStandardOutput() + child.readAllStandardError());
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("PASS   : Form2Test::%1()").arg(QTest::currentTestFunction())),
+                 qPrintable(output));
+        return;
+    }
+
+    // A volume mounted without access for this user: it exists as a folder, but cannot be listed.
+    MakeFolders(temp_->path(), {"locked/inside"});
+    const QString locked = root_ + "/locked";
+    fs::permissions(temp_->path() / "locked", fs::perms::none);
+    QVERIFY(QFileInfo(locked).isDir());
+    QVERIFY(!QDir(locked).isReadable());
+    const QString working = root_;
+    Open({"/", working, locked});
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/A"));
+
+    PickDrive(locked);
+    CheckStillUsable(root_ + "/A", working, root_ + "/A/deeper");
+}
+
+void Form2Test::vanishedVolumeUnderDir1MovesItToAnExistingFolder()
+{
+    // Dir1 stands in a volume that then vanishes (a stick pulled out): when the next volume picked
+    // cannot be read either, Dir1 moves up to the nearest folder that can, and Drive1 to its volume.
+    MakeFolders(temp_->path(), {"stick/photos/2024"});
+    const QString working = root_;
+    const QString stick = root_ + "/stick";
+    const QString missing = root_ + "/not-mounted";
+    Open({"/", working, stick, missing});
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    PickDrive(stick);
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), stick + "/photos"));
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), stick + "/photos/2024"));
+    QCOMPARE(Dir1()->path(), stick + "/photos/2024");
+    QVERIFY(QDir(stick).removeRecursively());
+
+    PickDrive(missing);
+    QCOMPARE(chosen.count(), 0);
+    QCOMPARE(Dir1()->path(), working);
+    QCOMPARE(Drive1()->currentText(), working);
+    QVERIFY(EntryFor(*Dir1(), stick) == nullptr);
+
+    // Opening an entry while the folder Dir1 lists has gone does the same.
+    MakeFolders(temp_->path(), {"stick/photos/2024"});
+    PickDrive(stick);
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), stick + "/photos"));
+    QTreeWidgetItem* year = EntryFor(*Dir1(), stick + "/photos/2024");
+    QVERIFY(QDir(stick).removeRecursively());
+    DoubleClickEntry(*Dir1(), year);
+    QCOMPARE(Dir1()->path(), working);
+    QVERIFY(QFileInfo(Dir1()->path()).isDir());
+
+    // Dir1 may walk up the chain onto another volume; after a volume that cannot be read Drive1
+    // shows the volume Dir1 stands on, so that the one left can be picked again.
+    DoubleClickEntry(*Dir1(), Dir1()->topLevelItem(0));
+    QCOMPARE(Dir1()->path(), QStringLiteral("/"));
+    PickDrive(missing);
+    QCOMPARE(Dir1()->path(), QStringLiteral("/"));
+    QCOMPARE(Drive1()->currentText(), QStringLiteral("/"));
+    PickDrive(working);
+    QCOMPARE(Dir1()->path(), working);
+    CheckStillUsable(working, working, working + "/A");
+}
+
+void Form2Test::vanishedWorkingFolderOpensAtTheNearestFolderAbove()
+{
+    // The folder the program was started in has gone since: the chooser opens in the nearest
+    // folder above it that still exists, with Drive1 on that folder's volume.
+    const QString working = root_ + "/A/deeper";
+    QVERIFY(QDir(root_ + "/A").removeRecursively());
+    const QString volume = root_;
+    root_ = working;
+    Open({"/", volume + "/A"});
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    QCOMPARE(Dir1()->path(), volume);
+    QCOMPARE(Drive1()->currentText(), QStringLiteral("/"));
+    CheckStillUsable(volume, "/", volume + "/b");
 }
 
 QTEST_MAIN(Form2Test)

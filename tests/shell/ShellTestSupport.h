@@ -3,6 +3,8 @@
 #include "shell/Desktop.h"
 #include "shell/DirectoryList.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDir>
 #include <QList>
 #include <QString>
@@ -60,6 +62,24 @@ inline void DoubleClickEntry(DirectoryList& list, QTreeWidgetItem* entry)
     const QPoint at = list.visualItemRect(entry).center();
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at);
+}
+
+// Picks `text` in a drop-down list as a user does: opens the list and clicks the entry. False
+// when the list has no such entry or does not close on the click.
+inline bool PickEntry(QComboBox& box, const QString& text)
+{
+    const int index = box.findText(text);
+    if (index < 0)
+        return false;
+    box.setFocus();
+    box.showPopup();
+    QAbstractItemView* view = box.view();
+    if (!QTest::qWaitFor([view] { return view->isVisible(); }))
+        return false;
+    const QModelIndex entry = view->model()->index(index, box.modelColumn(), view->rootIndex());
+    view->scrollTo(entry);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(entry).center());
+    return QTest::qWaitFor([view] { return !view->isVisible(); });
 }
 
 } // namespace fanjian::testing
