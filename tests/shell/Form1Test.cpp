@@ -5,6 +5,7 @@
 #include "shell/Form2.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,6 +80,11 @@ private slots:
     void runSimplifiedToTraditionalFromCommand3();
     void windowStaysLiveAndButtonsDisabledDuringARun();
     void closingTheWindowMidRunEndsTheRun();
+    void chooserOnAnUnreadableVolumeWritesNothing();
+    void trailingSeparatorIsKeptAsTyped_data();
+    void trailingSeparatorIsKeptAsTyped();
+    void trailingSpacesNameAnotherFolder_data();
+    void trailingSpacesNameAnotherFolder();
 
 private:
     Form1& Show();
@@ -488,6 +494,114 @@ void Form1Test::closingTheWindowMidRunEndsTheRun()
     QCOMPARE(partial.size() % line.size(), std::size_t{0});
     QVERIFY(partial == expected.substr(0, partial.size()));
     QVERIFY(!fs::exists(site_ / "GB" / "index.htm"));
+}
+
+void Form1Test::chooserOnAnUnreadableVolumeWritesNothing()
+{
+    const QString work = Q(temp_->path() / "work");
+    const QString gone = Q(temp_->path() / "gone");
+    form_ = std::make_unique<Form1>(desktop_.Make(Q(program_), work, {"/", work, gone}));
+    Show();
+    QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+    QPointer<Form2> chooser = form_->chooser();
+    QVERIFY(chooser != nullptr);
+    auto* drive1 = chooser->findChild<QComboBox*>("Drive1");
+    auto* dir1 = chooser->findChild<DirectoryList*>("Dir1");
+    QVERIFY(QTest::qWaitForWindowExposed(chooser));
+
+    // A volume that has gone: the chooser stays open in its folder; the path box stays empty.
+    QVERIFY(PickEntry(*drive1, gone));
+    QCOMPARE(form_->chooser(), chooser.data());
+    QCOMPARE(dir1->path(), work);
+    QCOMPARE(drive1->currentText(), work);
+    QVERIFY(Text1()->text().isEmpty());
+    QVERIFY(chooser->close());
+    QTRY_VERIFY(chooser.isNull());
+    QVERIFY(Text1()->text().isEmpty());
+
+    // The same in a new chooser, then OK: the folder Dir1 stands in, which exists.
+    QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+    chooser = form_->chooser();
+    QVERIFY(QTest::qWaitForWindowExposed(chooser));
+    QVERIFY(PickEntry(*chooser->findChild<QComboBox*>("Drive1"), gone));
+    QVERIFY(Text1()->text().isEmpty());
+    QTest::mouseClick(chooser->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    QCOMPARE(Text1()->text(), work);
+    QTRY_VERIFY(chooser.isNull());
+}
+
+void Form1Test::trailingSeparatorIsKeptAsTyped_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("one /") << "/";
+    QTest::newRow("two /") << "//";
+}
+
+void Form1Test::trailingSeparatorIsKeptAsTyped()
+{
+    // The path goes to the run as typed: the output paths in List2 carry the typed separators
+    // before the output folder, the input paths in List1 are shown short, the site converts.
+    QFETCH(QString, suffix);
+    MakeFolders(site_, {"news"});
+    WriteFile(site_ / "news" / "a.htm", Bytes("C163C5E9 0A"));
+    WriteFile(site_ / "index.htm", Bytes("C2E0B4AB"));
+    Show();
+    const QString typed = Q(site_) + suffix;
+    StartRun(typed.toStdString(), "Command2");
+
+    const QString site = Q(site_);
+    QCOMPARE(Text1()->text(), typed);
+    QCOMPARE(Items(List("List1")), QStringList({site + "/news/a.htm", site + "/index.htm"}));
+    QCOMPARE(Items(List("List2")), QStringList({typed + "/GB/news/a.htm", typed + "/GB/index.htm"}));
+    QVERIFY(Items(List("List2")).first().contains(suffix + "/GB/"));
+    QCOMPARE(Label("Label5")->text(), QStringLiteral("繁轉簡轉換完成"));
+    QCOMPARE(ReadFile(site_ / "GB" / "news" / "a.htm"), Bytes("B7B1CCE5 0D0A"));
+    QCOMPARE(ReadFile(site_ / "GB" / "index.htm"), Bytes("D7AABBBB 0D0A"));
+}
+
+void Form1Test::trailingSpacesNameAnotherFolder_data()
+{
+    QTest::addColumn<QString>("spaces");
+    QTest::addColumn<bool>("folderExists");
+    QTest::newRow("one space, no such folder") << " " << false;
+    QTest::newRow("two spaces, no such folder") << "  " << false;
+    QTest::newRow("one space, folder there") << " " << true;
+    QTest::newRow("two spaces, folder there") << "  " << true;
+}
+
+void Form1Test::trailingSpacesNameAnotherFolder()
+{
+    // "site " is not "site": a path typed with trailing spaces names the folder whose name ends in
+    // them. The folder without them is never touched.
+    QFETCH(QString, spaces);
+    QFETCH(bool, folderExists);
+    MakeFolders(site_, {"news"});
+    WriteFile(site_ / "news" / "a.htm", Bytes("C163"));
+    WriteFile(site_ / "index.htm", Bytes("C163"));
+    const fs::path spaced = site_.string() + spaces.toStdString();
+    if (folderExists) {
+        MakeFolders(spaced, {"sub"});
+        WriteFile(spaced / "sub" / "b.txt", Bytes("C2E0B4AB 0D0A A4A4"));
+    }
+    Show();
+    const QString typed = Q(spaced);
+    StartRun(spaced, "Command2");
+
+    QCOMPARE(Text1()->text(), typed);
+    QVERIFY(!fs::exists(site_ / "GB"));
+    if (folderExists) {
+        QCOMPARE(Items(List("List1")), QStringList({typed + "/sub/b.txt"}));
+        QCOMPARE(Items(List("List2")), QStringList({typed + "/GB/sub/b.txt"}));
+        QCOMPARE(Label("Label5")->text(), QStringLiteral("繁轉簡轉換完成"));
+        QCOMPARE(ReadFile(spaced / "GB" / "sub" / "b.txt"), Bytes("D7AABBBB 0D0A D6D0 0D0A"));
+    } else {
+        QCOMPARE(Label("Label5")->text(), QStringLiteral("系統資料已損毀"));
+        QCOMPARE(Items(List("List1")), QStringList({"系統資料已損毀！", "請重新安裝！"}));
+        QCOMPARE(List("List2")->count(), 0);
+        QVERIFY(!fs::exists(spaced));
+    }
+    QVERIFY(Button("Command2")->isEnabled());
+    QVERIFY(Button("Command3")->isEnabled());
 }
 
 QTEST_MAIN(Form1Test)
