@@ -11,6 +11,7 @@
 #include "shell/Program.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -68,6 +69,7 @@ int CloseMidRun(int argc, char* argv[])
     const bool openChooser = std::strcmp(argv[6], "chooser") == 0;
 
     Form1* window = nullptr;
+    QElapsedTimer sinceClose;
     QTimer::singleShot(0, &application, [&] {
         for (QWidget* widget : QApplication::topLevelWidgets())
             window = window != nullptr ? window : qobject_cast<Form1*>(widget);
@@ -92,6 +94,7 @@ int CloseMidRun(int argc, char* argv[])
                 return;
             closed = true;
             Report("closing at", characters->text());
+            sinceClose.start();
             // As the window manager closes a window: through the platform window.
             window->windowHandle()->close();
         });
@@ -110,7 +113,10 @@ int CloseMidRun(int argc, char* argv[])
             visible += widget->isVisible();
         Report("windows open", QString::number(visible));
     });
-    return RunProgram(desktop);
+    const int status = RunProgram(desktop);
+    if (sinceClose.isValid())
+        Report("ended after", QString::number(sinceClose.nsecsElapsed() / 1000) + " us");
+    return status;
 }
 
 struct ChildRun {
@@ -195,6 +201,8 @@ void ProgramTest::closingTheWindowMidRunEndsTheProgram()
     QVERIFY2(run.exitStatus == QProcess::NormalExit, qPrintable(run.errors));
     QVERIFY2(run.exitCode == 0, qPrintable(QString::number(run.exitCode) + "\n" + run.errors));
     QVERIFY2(run.report.contains("closing at"), qPrintable(run.errors));
+    qInfo("closed at %s, the program ended %s later", qPrintable(run.report.value("closing at")),
+          qPrintable(run.report.value("ended after")));
     if (chooser)
         QCOMPARE(run.report.value("chooser"), QStringLiteral("open"));
     QCOMPARE(run.report.values("windows open"), QStringList({"0"}));
