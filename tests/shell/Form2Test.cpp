@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <filesystem>
@@ -334,10 +335,14 @@ void Form2Test::lockedVolumeLeavesTheChooserUsable()
         QVERIFY2(nobody != nullptr, "no unprivileged user to run as");
         const uid_t uid = nobody->pw_uid;
         const gid_t gid = nobody->pw_gid;
-        const fs::path copy = temp_->path() / "form2_tests";
+        // In /tmp, which every user reaches, whatever TMPDIR names.
+        const QTemporaryDir reachable(QStringLiteral("/tmp/fanjian-unprivileged-XXXXXX"));
+        QVERIFY2(reachable.isValid(), qPrintable(reachable.errorString()));
+        const fs::path copy = reachable.path().toStdString() + "/form2_tests";
+        const fs::perms runnable = fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec;
         fs::copy_file(QCoreApplication::applicationFilePath().toStdString(), copy);
-        fs::permissions(temp_->path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-        fs::permissions(copy, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        fs::permissions(reachable.path().toStdString(), runnable);
+        fs::permissions(copy, runnable);
 
         QProcess child;
         child.setProgram(Q(copy));
@@ -345,6 +350,7 @@ void Form2Test::lockedVolumeLeavesTheChooserUsable()
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("HOME", "/tmp");
+        environment.insert("TMPDIR", "/tmp");
         environment.remove("XDG_RUNTIME_DIR");
         child.setProcessEnvironment(environment);
         child.setWorkingDirectory("/");
@@ -353,6 +359,7 @@ void Form2Test::lockedVolumeLeavesTheChooserUsable()
                 ::_exit(126);
         });
         child.start();
+        QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
         QVERIFY2(child.waitForFinished(60000), "the unprivileged run did not end");
         const QString output = QString::fromUtf8(child.readAllStandardOutput() + child.readAllStandardError());
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(output));
