@@ -4,6 +4,8 @@
 
 #include <QApplication>
 
+#include <utility>
+
 namespace fanjian {
 
 int RunProgram(Desktop desktop)
