@@ -467,6 +467,19 @@ const std::vector<FaultCase> kReadingCases = {
         })
         .SiteMovesTo("moved")
         .CheckOutputs(false),
+    FaultCase("FolderVanishesBeforeTheFirstFile")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("s/a.htm", kBig5Text);
+        })
+        .Fails()
+        .Check([](Site& s, const RunResult& r) {
+            EXPECT_EQ(r.Texts("AddSourceListItem").size(), 2u);
+            EXPECT_FALSE(fs::exists(s.root / "moved" / "GB"));
+        })
+        .During(At("ShowStatus", std::string(texts::Status(kToGb)),
+                   [](Site& s) { fs::rename(s.F, s.root / "moved"); }))
+        .SiteMovesTo("moved"),
     FaultCase("FileDeletedBetweenListingAndOpening")
         .Setup([](Site& s) {
             s.Folder("s");
@@ -652,6 +665,13 @@ const std::vector<FaultCase> kLinkCases = {
             s.File("b.htm", kBig5Text + "\n");
         })
         .Fails(),
+    FaultCase("Big5OutputFolderLinksToTheFolder")
+        .Setup([](Site& s) {
+            s.Link(".", "BIG5");
+            s.File("a.htm", kGbText + "\n");
+        })
+        .Fails()
+        .Direction(kToBig5),
     FaultCase("OutputFolderLinksToASubfolder")
         .Setup([](Site& s) {
             s.Folder("s");
@@ -724,6 +744,18 @@ const std::vector<FaultCase> kLinkCases = {
             fs::create_hard_link(s.F / "b.htm", s.F / "GB" / "s" / "a.htm");
         })
         .Fails(),
+    // Links among the inputs alone are ordinary: each name is converted.
+    FaultCase("HardLinkedInputs")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("b.htm", kBig5Text + "\n");
+            fs::create_hard_link(s.F / "b.htm", s.F / "s" / "a.htm");
+            fs::create_directory(s.root / "outside");
+            WriteFile(s.root / "outside" / "x.txt", kBig5Text);
+            s.Link(s.root / "outside" / "x.txt", "c.txt");
+        })
+        .Completes()
+        .Check([](Site&, const RunResult& r) { EXPECT_EQ(r.Texts("AddResultListItem").size(), 3u); }),
     FaultCase("DanglingLinksAmongTheInputs")
         .Setup([](Site& s) {
             s.Link("nowhere.htm", "a.htm");

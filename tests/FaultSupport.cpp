@@ -440,17 +440,28 @@ FifoOpenWatch::FifoOpenWatch(const fs::path& fifo) : path_(fifo)
     }
     ::close(stop_[0]);
     stop_[0] = -1;
-    // Wait until the watcher sits in its open, or a reader coming first would go unseen.
-    const std::string wchan = "/proc/" + std::to_string(watcher_) + "/wchan";
+    // Wait until the watcher sits in its open, or a reader coming first would go unseen. The
+    // kernel names the wait; where it does not, a watcher asleep a few times running is in it
+    // (it does nothing else that sleeps).
+    const std::string proc = "/proc/" + std::to_string(watcher_) + "/";
+    const auto read = [](const std::string& file) {
+        std::string text(256, '\0');
+        std::FILE* f = std::fopen(file.c_str(), "r");
+        if (f == nullptr)
+            return std::string();
+        text.resize(std::fread(text.data(), 1, text.size(), f));
+        std::fclose(f);
+        return text;
+    };
+    int asleep = 0;
     for (int i = 0; i < 5000; ++i) {
-        std::FILE* f = std::fopen(wchan.c_str(), "r");
-        char where[64] = {};
-        if (f != nullptr) {
-            const std::size_t n = std::fread(where, 1, sizeof where - 1, f);
-            std::fclose(f);
-            if (std::string_view(where, n) == "wait_for_partner")
-                return;
-        }
+        if (read(proc + "wchan") == "wait_for_partner")
+            return;
+        const std::string stat = read(proc + "stat");
+        const std::size_t close = stat.rfind(')');
+        asleep = close != std::string::npos && stat.compare(close, 4, ") S ") == 0 ? asleep + 1 : 0;
+        if (asleep >= 20)
+            return;
         ::usleep(1000);
     }
     ::kill(watcher_, SIGKILL);
