@@ -86,7 +86,8 @@ const Row kRealPairs[] = {
     {Code(0xADCC), Code(0xC3C7)}, {Code(0xA8D3), Code(0xC0B4)}, {Code(0xBBA1), Code(0xCBB5)},
     {Code(0xABE1), Code(0xBAF3)}, {Code(0xA65A), Code(0xBAF3)}, {Code(0xB77C), Code(0xBBE1)},
     {Code(0xAFB8), Code(0xD5BE)},
-    // Answers whose bytes look like something else: 'c' trail bytes, "ch", CR LF, a NUL, 0xFF.
+    // Answers whose bytes look like something else: 'c' trail bytes, "ch", LF CR (refused: a line
+    // break inside a line), a NUL, 0xFF.
     {Code(0xA463), Code(0xB0A1)}, {Code(0x8163), Code(0x6368)}, {Code(0x9A43), Code(0x0A0D)},
     {Code(0xA1A1), Code(0x0100)}, {Code(0xF9FE), Code(0xFFFF)}, {Code(0x8140), Code(0x8000)},
     {Code(0xFE0A), Code(0xB0B1)}, // never looked up: LF is no trail byte
@@ -158,7 +159,7 @@ constexpr std::string_view kIdentitySql =
 
 // The answers of one direction as the documented lookup gives them: the first row whose key
 // column holds the code decides; its other column is the answer when it is a whole number in
-// 256..65535, and the lookup fails otherwise.
+// 256..65535 without a CR or LF byte, and the lookup fails otherwise.
 std::map<std::uint16_t, Answer> AnswersOf(const std::vector<Row>& rows, bool fromBig5)
 {
     std::map<std::uint16_t, Answer> answers;
@@ -170,7 +171,9 @@ std::map<std::uint16_t, Answer> AnswersOf(const std::vector<Row>& rows, bool fro
         const auto code = static_cast<std::uint16_t>(key.number);
         if (answers.count(code))
             continue;
-        if (value.kind == Value::Kind::Integer && value.number >= 256 && value.number <= 0xFFFF)
+        const auto isBreak = [](long long byte) { return byte == '\r' || byte == '\n'; };
+        if (value.kind == Value::Kind::Integer && value.number >= 256 && value.number <= 0xFFFF &&
+            !isBreak(value.number >> 8) && !isBreak(value.number & 0xFF))
             answers[code] = Answer{Answer::Kind::Code, static_cast<std::uint16_t>(value.number)};
         else
             answers[code] = Answer{Answer::Kind::Unusable, 0};
