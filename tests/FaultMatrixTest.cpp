@@ -399,6 +399,20 @@ const std::vector<FaultCase> kReadingCases = {
             EXPECT_FALSE(fs::exists(s.Out() / "b.htm"));
         })
         .Unprivileged(),
+    FaultCase("InputFileUnreadableInASubfolder")
+        .Setup([](Site& s) {
+            s.Folder("t");
+            s.File("t/b.htm", kBig5Text + "\n");
+            s.Mode(s.F / "t" / "b.htm", 0);
+        })
+        .Fails()
+        .Check([](Site& s, const RunResult& r) {
+            EXPECT_EQ(r.Texts("AddSourceListItem")[0], s.InItem("t/b.htm"));
+            // Its folders are made before the file is opened; its output file never is.
+            EXPECT_TRUE(fs::is_directory(s.Out() / "t"));
+            EXPECT_FALSE(fs::exists(s.Out() / "t" / "b.htm"));
+        })
+        .Unprivileged(),
     FaultCase("SubfolderUnreadable")
         .Setup([](Site& s) {
             s.Folder("locked");

@@ -152,11 +152,12 @@ private:
         view_.ShowFileCount("第 " + std::to_string(fileCount_) + " 檔案");
         view_.ProcessPendingEvents();
 
-        // The input first: a file that cannot be read leaves no output folder behind.
-        InputFile input(inputPath);
+        // The output folders first, then the input: a file that cannot be read fails the run
+        // with its folders made and before its output file is.
         PrepareOutputFolder(outputFolder_);
         if (outputSubfolder)
             PrepareOutputFolder(*outputSubfolder);
+        InputFile input(inputPath);
         const std::string outputPath = Join(outputSubfolder ? *outputSubfolder : outputFolder_, name);
         OutputFile output(outputPath);
         // Through a link or a hard link the output can be the very file being read, or another
