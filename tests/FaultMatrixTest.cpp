@@ -418,12 +418,23 @@ const std::vector<FaultCase> kReadingCases = {
             s.Folder("locked");
             s.File("locked/a.htm", kBig5Text);
             s.Mode(s.F / "locked", 0);
+            s.Folder("open");
+            s.File("open/b.htm", kBig5Text);
             s.File("top.htm", kBig5Text);
         })
         .Fails()
-        .Check([](Site& s, const RunResult&) {
+        .Check([](Site& s, const RunResult& r) {
             EXPECT_FALSE(fs::exists(s.Out() / "locked"));
             EXPECT_FALSE(fs::exists(s.Out() / "top.htm")) << "no file after the failure";
+            // The subfolders before the locked one, in the order the folder lists them, are
+            // converted; none after it.
+            std::vector<std::string> order;
+            for (const auto& entry : fs::directory_iterator(s.F))
+                order.push_back(entry.path().filename().string());
+            const bool openFirst = std::find(order.begin(), order.end(), "open") <
+                                   std::find(order.begin(), order.end(), "locked");
+            EXPECT_EQ(r.Texts("AddResultListItem"),
+                      openFirst ? std::vector<std::string>{s.OutItem("open/b.htm")} : std::vector<std::string>{});
         })
         .Unprivileged(),
     // Names can be read, but not what they stand for.

@@ -78,29 +78,41 @@ public:
         // returns.
         LineConverter& converter = converter_.emplace(direction_, dictionary_, view_);
 
-        // Everything is listed before the first file is written: no output may land on a file the
-        // run reads, nor in a folder it reads, and a folder that cannot be read fails the run
-        // before it writes anything.
+        // Everything is listed before the first file is written, so that no output lands on a
+        // file the run reads, nor in a folder it reads. A subfolder that cannot be listed fails
+        // the run when the pass comes to it, after the subfolders before it are converted.
         const FolderEntries top = ListFolder(folder_);
         inputFolders_.push_back(top.self);
-        std::vector<std::pair<std::string, FolderEntries>> subfolders;
-        for (const FolderEntry& subfolder : top.folders) {
-            FolderEntries entries = ListFolder(Join(folder_, subfolder.name));
+        struct Subfolder {
+            std::string name;
+            FolderEntries entries;
+            std::optional<FileError> unreadable;
+        };
+        std::vector<Subfolder> subfolders;
+        for (const FolderEntry& folder : top.folders) {
+            Subfolder& subfolder = subfolders.emplace_back(Subfolder{folder.name, {}, std::nullopt});
+            try {
+                subfolder.entries = ListFolder(Join(folder_, folder.name));
+            } catch (const FileError& error) {
+                subfolder.unreadable = error;
+                continue;
+            }
             // An earlier run's output folder is read like any other subfolder, but what is in it
             // is output, to be written again.
-            if (subfolder.name != texts::OutputFolderName(direction_)) {
-                inputFolders_.push_back(entries.self);
-                AddInputs(entries);
+            if (folder.name != texts::OutputFolderName(direction_)) {
+                inputFolders_.push_back(subfolder.entries.self);
+                AddInputs(subfolder.entries);
             }
-            subfolders.emplace_back(subfolder.name, std::move(entries));
         }
         AddInputs(top);
         std::sort(inputs_.begin(), inputs_.end());
 
-        for (const auto& [subfolder, entries] : subfolders) {
-            const std::string input = Join(folder_, subfolder);
-            const std::string output = Join(outputFolder_, subfolder);
-            for (const FolderEntry& file : entries.files) {
+        for (const Subfolder& subfolder : subfolders) {
+            if (subfolder.unreadable)
+                throw *subfolder.unreadable;
+            const std::string input = Join(folder_, subfolder.name);
+            const std::string output = Join(outputFolder_, subfolder.name);
+            for (const FolderEntry& file : subfolder.entries.files) {
                 if (IsSelectedFileName(file.name))
                     ProcessFile(converter, input, &output, file.name);
             }
