@@ -564,19 +564,4 @@ std::string CompareFileWithPieces(const fs::path& file,
     return problem;
 }
 
-ShmDir::ShmDir()
-{
-    std::string pattern = "/dev/shm/fanjian-fault-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr)
-        path_ = pattern;
-}
-
-ShmDir::~ShmDir()
-{
-    if (!path_.empty()) {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-}
-
 } // namespace fanjian::testing

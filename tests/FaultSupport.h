@@ -137,18 +137,4 @@ private:
 std::string CompareFileWithPieces(const std::filesystem::path& file,
                                   const std::vector<std::pair<std::string, std::uint64_t>>& pieces);
 
-// A folder on /dev/shm (another file system than the usual temporary folder), removed at the end.
-class ShmDir {
-public:
-    ShmDir();
-    ~ShmDir();
-    ShmDir(const ShmDir&) = delete;
-    ShmDir& operator=(const ShmDir&) = delete;
-    const std::filesystem::path& path() const noexcept { return path_; }
-    bool ok() const noexcept { return !path_.empty(); }
-
-private:
-    std::filesystem::path path_;
-};
-
 } // namespace fanjian::testing

@@ -9,9 +9,11 @@
 
 namespace fanjian::testing {
 
-TempDir::TempDir()
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& base)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fanjian-test-XXXXXX").string();
+    std::string pattern = (base / "fanjian-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot create a temporary folder");
     path_ = pattern;

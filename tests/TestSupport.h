@@ -9,10 +9,12 @@
 
 namespace fanjian::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under `base` (the system's temporary folder unless given), removed with
+// everything in it.
 class TempDir {
 public:
     TempDir();
+    explicit TempDir(const std::filesystem::path& base);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

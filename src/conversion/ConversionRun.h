@@ -14,9 +14,9 @@ namespace fanjian {
 // level of subfolders. Input files are never changed.
 //
 // The run lists the folder and every subfolder before it writes anything. It fails when a folder
-// or an entry in it cannot be looked at (a subfolder when the pass comes to it), and it never writes through a link (or a hard link) onto
-// a file it reads, into a folder it reads, or where a link leads to nothing. Special files (FIFOs,
-// sockets, devices) are never opened. When the disk fills up, the file being written keeps the
+// or an entry in it cannot be looked at (a subfolder when the pass comes to it), and it never
+// writes through a link (or a hard link) onto a file it reads, into a folder it reads, or where a
+// link leads to nothing. Special files (FIFOs, sockets, devices) are never opened. When the disk fills up, the file being written keeps the
 // lines that reached the disk whole.
 //
 // Everything shows through the view: progress, the result list, failures. A run reports no
