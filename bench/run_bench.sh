@@ -60,7 +60,7 @@ fi
 
 echo "== Building (Release) in $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFANJIAN_BUILD_SHELL=ON >/dev/null
-cmake --build "$build" -j"$jobs" --target fanjian_headless fanjian_dictionary fanjian_bench_input fanjian_window_bench \
+cmake --build "$build" -j"$jobs" --target fanjian_headless mervik_pcx fanjian_bench_input fanjian_window_bench \
   >"$build/bench-build.log" 2>&1 || { tail -n 30 "$build/bench-build.log" >&2; fail "the build failed"; }
 
 headless=$build/bench/fanjian_headless

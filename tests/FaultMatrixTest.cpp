@@ -11,7 +11,7 @@
 #include "FaultSupport.h"
 #include "TestSupport.h"
 #include "conversion/ConversionRun.h"
-#include "conversion/Errors.h"
+#include "dictionary/Errors.h"
 #include "conversion/LineConverter.h"
 #include "dictionary/CharacterDictionary.h"
 
@@ -144,7 +144,7 @@ struct Site {
         Converted converted;
         try {
             converter.ConvertLines(input, true, converted.text);
-        } catch (const fanjian::ConversionError&) {
+        } catch (const fanjian::DictionaryError&) {
             const std::size_t start = converter.LineStart();
             converted.text.resize(start == fanjian::LineConverter::kNoLineStart ? 0 : start);
             converted.complete = false;

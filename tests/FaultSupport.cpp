@@ -1,7 +1,7 @@
 #include "FaultSupport.h"
 
 #include "conversion/ConversionRun.h"
-#include "conversion/Errors.h"
+#include "dictionary/Errors.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -76,7 +76,7 @@ std::string ToString(RunEnd end)
 {
     switch (end) {
     case RunEnd::Returned: return "returned";
-    case RunEnd::ThrewConversion: return "threw a ConversionError";
+    case RunEnd::ThrewConversion: return "threw a FileError or DictionaryError";
     case RunEnd::ThrewOther: return "threw";
     case RunEnd::Crashed: return "crashed";
     case RunEnd::TimedOut: return "timed out";
@@ -160,7 +160,10 @@ int ChildMain(ConversionDirection direction, const std::string& folder, const st
         view.onCall = hook;
         try {
             ConversionRun().Run(direction, folder, programDirectory, view);
-        } catch (const ConversionError& e) {
+        } catch (const FileError& e) {
+            end = RunEnd::ThrewConversion;
+            detail = e.what();
+        } catch (const DictionaryError& e) {
             end = RunEnd::ThrewConversion;
             detail = e.what();
         } catch (const std::exception& e) {

@@ -3,7 +3,7 @@
 // Support for the fault tests: a run in a child process (as an unprivileged user, under a file
 // size limit, with a deadline), snapshots of input trees, FIFO watches and streamed comparisons.
 
-#include "conversion/ConversionDirection.h"
+#include "dictionary/ConversionDirection.h"
 #include "conversion/ProgressView.h"
 
 #include <sys/types.h>
@@ -48,7 +48,7 @@ private:
 // How the run in the child process ended.
 enum class RunEnd {
     Returned,        // Run returned
-    ThrewConversion, // a ConversionError left the run: a fault, the run must show it
+    ThrewConversion, // a FileError or DictionaryError left the run: a fault, the run must show it
     ThrewOther,      // any other exception left the run
     Crashed,         // the child died of a signal or exited without reporting
     TimedOut,        // killed at the deadline

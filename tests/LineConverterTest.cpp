@@ -28,7 +28,12 @@ protected:
                       "INSERT INTO MERVIK VALUES (45290, 47610);"
                       "INSERT INTO MERVIK VALUES (42148, 54992);"
                       "INSERT INTO MERVIK VALUES (42083, 45217);"
-                      "INSERT INTO MERVIK VALUES (49344, NULL);");
+                      "INSERT INTO MERVIK VALUES (49344, NULL);"
+                      // Answers whose bytes hold a line break: written out, they would split the
+                      // line in two.
+                      "INSERT INTO MERVIK VALUES (41009, 3338);"   // 0D 0A
+                      "INSERT INTO MERVIK VALUES (41010, 45066);"  // B0 0A
+                      "INSERT INTO MERVIK VALUES (41011, 3504);");  // 0D B0
         dictionary_.Open(dir_.str());
     }
 
@@ -94,6 +99,18 @@ TEST_F(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)
 {
     LineConverter converter(kToGb, dictionary_, view_);
     EXPECT_THROW(converter.ConvertLine(Bytes("B0EA A4A4 C0C0 B0EA")), DictionaryError);
+    EXPECT_EQ(converter.ConvertedCount(), 2u);
+    // The dictionary hands out whatever number a row holds; the converter refuses the ones it
+    // cannot write inside a line.
+    for (const char* line : {"A031", "A032", "A033"}) {
+        EXPECT_THROW(
+            try { converter.ConvertLine(Bytes(line)); } catch (const DictionaryError& error) {
+                EXPECT_NE(std::string(error.what()).find("line break"), std::string::npos) << error.what();
+                throw;
+            },
+            DictionaryError)
+            << line;
+    }
     EXPECT_EQ(converter.ConvertedCount(), 2u);
 }
 

@@ -8,4 +8,4 @@ fanjian_add_test(shipped_dictionary_tests
 target_link_libraries(shipped_dictionary_tests PRIVATE fanjian_table_generator)
 target_compile_definitions(shipped_dictionary_tests PRIVATE
   FANJIAN_COMPILE_DICTIONARY="$<TARGET_FILE:compile_dictionary>")
-add_dependencies(shipped_dictionary_tests fanjian_dictionary compile_dictionary)
+add_dependencies(shipped_dictionary_tests mervik_pcx compile_dictionary)

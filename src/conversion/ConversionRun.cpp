@@ -1,6 +1,6 @@
 #include "conversion/ConversionRun.h"
 
-#include "conversion/Errors.h"
+#include "dictionary/Errors.h"
 #include "conversion/Files.h"
 #include "conversion/LineConverter.h"
 #include "dictionary/CharacterDictionary.h"
@@ -147,10 +147,10 @@ private:
             CreateFolder(path);
             folder = FolderIdentity(path);
             if (!folder)
-                throw FileError("cannot create folder", path, "it is gone");
+                throw FileError("cannot create folder", path, FileProblem::Gone);
         }
         if (std::find(inputFolders_.begin(), inputFolders_.end(), *folder) != inputFolders_.end())
-            throw FileError("cannot write into", path, "it is a folder the run reads");
+            throw FileError("cannot write into", path, FileProblem::InputFolder);
     }
 
     // One selected file: `inputFolder`/name into the output folder, or into `outputSubfolder`.
@@ -175,9 +175,9 @@ private:
         // Through a link or a hard link the output can be the very file being read, or another
         // file the run reads: writing it would destroy an input.
         if (output.Identity() == input.Identity())
-            throw FileError("cannot write", outputPath, "it is the input file " + inputPath);
+            throw FileError("cannot write", outputPath, FileProblem::InputFile);
         if (!output.Created() && IsInput(output.Identity()))
-            throw FileError("cannot write", outputPath, "it is an input file of this run");
+            throw FileError("cannot write", outputPath, FileProblem::InputFile);
         output.Truncate();
 
         ConvertFile(converter, input, output);
@@ -242,7 +242,7 @@ private:
                                                                static_cast<std::size_t>(lineStart - onDisk)));
             else
                 output.CutBackTo(lineStart);
-        } catch (const ConversionError&) {
+        } catch (const FileError&) {
             // The disk takes no more: what it holds ends after the last CR LF that reached it.
             // Within a line the output has no CR or LF of its own: every CR LF ends a line.
             const std::string_view onDisk(written_.data(), static_cast<std::size_t>(output.BytesWritten() - bufferStart));
@@ -306,33 +306,36 @@ std::string ShortPath(std::string_view path)
     return shortPath.empty() ? "/" : shortPath;
 }
 
-void ConversionRun::Run(ConversionDirection direction, std::string_view folderPath,
-                        std::string_view programDirectory, ProgressView& view)
+RunResult ConversionRun::Run(ConversionDirection direction, std::string_view folderPath,
+                             std::string_view programDirectory, ProgressView& view)
 {
     view.ClearSourceList();
     view.ClearResultList();
     if (!IsAcceptedFolderPath(folderPath)) {
         view.AddSourceListItem(texts::kPathMissing);
-        return;
+        return {RunOutcome::PathRejected, {}};
     }
     view.ShowStatus(texts::Status(direction));
     view.ProcessPendingEvents();
 
     RunState state(direction, folderPath, view);
-    bool failed = false;
+    std::optional<RunFailure> failure;
+    // Every file the run opened is closed by the time a failure arrives here; what it wrote stays.
     try {
         state.Execute(programDirectory);
-    } catch (const ConversionError&) {
-        // Every file the run opened is closed by now; what it wrote stays.
-        failed = true;
+    } catch (const FileError& error) {
+        failure = RunFailure{RunFailure::Kind::File, error.what(), error.path(), error.code()};
+    } catch (const DictionaryError& error) {
+        failure = RunFailure{RunFailure::Kind::Dictionary, error.what(), error.path(), {}};
     }
-    if (failed) {
+    if (failure) {
         view.ShowStatus(texts::kFailureStatus);
         view.AddSourceListItem(texts::kFailureItem);
         view.AddSourceListItem(texts::kReinstallItem);
-        return;
+        return {RunOutcome::Failed, std::move(failure)};
     }
     view.ShowStatus(texts::Completion(direction));
+    return {RunOutcome::Completed, {}};
 }
 
 } // namespace fanjian

@@ -1,10 +1,12 @@
 #pragma once
 
-#include "conversion/ConversionDirection.h"
+#include "dictionary/ConversionDirection.h"
 #include "conversion/ProgressView.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace fanjian {
 
@@ -19,13 +21,34 @@ namespace fanjian {
 // link leads to nothing. Special files (FIFOs, sockets, devices) are never opened. When the disk fills up, the file being written keeps the
 // lines that reached the disk whole.
 //
-// Everything shows through the view: progress, the result list, failures. A run reports no
-// failure to its caller; an exception thrown by the view leaves the run (its files closed, all
-// completed lines on disk) and reaches the caller unchanged.
+// Everything shows through the view: progress, the result list, failures. The result adds what
+// the view's texts do not say: which of the three ways the run ended and, after a failure, its
+// cause. An exception thrown by the view leaves the run (its files closed, all completed lines on
+// disk) and reaches the caller unchanged.
+enum class RunOutcome { Completed, PathRejected, Failed };
+
+// Why a run failed.
+struct RunFailure {
+    enum class Kind { File, Dictionary };
+    Kind kind;
+    // For people, in English: "cannot create /x/GB/a.htm: No space left on device".
+    std::string message;
+    // The file or folder concerned (the dictionary file for a dictionary that cannot be read);
+    // empty where the failure concerns no one path (a row of the dictionary).
+    std::string path;
+    // The system's error number (std::generic_category) or a FileProblem; empty for the dictionary.
+    std::error_code error;
+};
+
+struct RunResult {
+    RunOutcome outcome;
+    std::optional<RunFailure> failure; // set exactly when the outcome is Failed
+};
+
 class ConversionRun {
 public:
-    void Run(ConversionDirection direction, std::string_view folderPath, std::string_view programDirectory,
-             ProgressView& view);
+    RunResult Run(ConversionDirection direction, std::string_view folderPath, std::string_view programDirectory,
+                  ProgressView& view);
 };
 
 // Texts a run shows.
@@ -39,7 +62,7 @@ std::string_view Completion(ConversionDirection direction);
 std::string_view OutputFolderName(ConversionDirection direction);
 } // namespace texts
 
-// The rules a run applies, open for tests and for the window.
+// The rules a run applies, open for its tests.
 bool IsAcceptedFolderPath(std::string_view folderPath);
 bool IsSelectedFileName(std::string_view name);
 // The absolute path without doubled separators or "." pieces.

@@ -1,6 +1,6 @@
 #include "conversion/Files.h"
 
-#include "conversion/Errors.h"
+#include "dictionary/Errors.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -34,10 +34,10 @@ int OpenNonBlocking(const std::string& path, int flags, struct stat& status)
 }
 
 // Paths go to the system as C strings: a NUL byte would silently cut the path short.
-void RefuseNul(const std::string& what, const std::string& path)
+void RefuseNul(std::string_view what, const std::string& path)
 {
     if (path.find('\0') != std::string::npos)
-        throw FileError(what, path, "a path cannot hold a NUL byte");
+        throw FileError(what, path, FileProblem::NulInPath);
 }
 
 } // namespace
@@ -122,7 +122,7 @@ InputFile::InputFile(const std::string& path) : path_(path)
     if (::stat(path.c_str(), &status) != 0)
         throw FileError("cannot open", path, errno);
     if (!S_ISREG(status.st_mode))
-        throw FileError("cannot open", path, "not a regular file");
+        throw FileError("cannot open", path, FileProblem::NotRegularFile);
     fd_ = OpenNonBlocking(path, O_RDONLY, status);
     if (fd_ < 0)
         throw FileError("cannot open", path, errno);
@@ -130,7 +130,7 @@ InputFile::InputFile(const std::string& path) : path_(path)
     if (!S_ISREG(status.st_mode)) {
         ::close(fd_);
         fd_ = -1;
-        throw FileError("cannot open", path, "not a regular file");
+        throw FileError("cannot open", path, FileProblem::NotRegularFile);
     }
     identity_ = {status.st_dev, status.st_ino};
 }
@@ -173,7 +173,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path)
         // Missing, or a link to nothing: O_EXCL creates the file here and never follows a link.
         fd_ = OpenNonBlocking(path, O_WRONLY | O_CREAT | O_EXCL, status);
         if (fd_ < 0 && errno == EEXIST)
-            throw FileError("cannot create", path, "a link to nothing stands there");
+            throw FileError("cannot create", path, FileProblem::LinkAtPath);
         created_ = fd_ >= 0;
     }
     if (fd_ < 0)
@@ -213,7 +213,7 @@ void OutputFile::Write(std::string_view bytes)
             throw FileError("cannot write", path_, errno);
         }
         if (put == 0)
-            throw FileError("cannot write", path_, "nothing was written");
+            throw FileError("cannot write", path_, FileProblem::NothingWritten);
         bytes.remove_prefix(static_cast<std::size_t>(put));
         written_ += static_cast<std::uint64_t>(put);
     }

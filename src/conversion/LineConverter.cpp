@@ -1,10 +1,12 @@
 #include "conversion/LineConverter.h"
 
 #include "dictionary/CharacterDictionary.h"
+#include "dictionary/Errors.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 
 namespace fanjian {
 
@@ -45,6 +47,20 @@ bool StartsWithAnyCase(std::string_view text, std::string_view find)
 constexpr bool IsLineEnd(unsigned char c)
 {
     return c == '\n' || c == '\r';
+}
+
+// An answer is written as its two bytes. A CR or LF among them would end the line in the middle
+// and turn one line of the output into two: such an answer names no character.
+constexpr bool HoldsLineBreak(std::uint16_t answer)
+{
+    return IsLineEnd(static_cast<unsigned char>(answer >> 8)) || IsLineEnd(static_cast<unsigned char>(answer));
+}
+
+[[noreturn]] void ThrowLineBreakAnswer(ConversionDirection direction, std::uint16_t code, std::uint16_t answer)
+{
+    const bool toGb = direction == ConversionDirection::TraditionalToSimplified;
+    throw DictionaryError(std::string("the dictionary row for ") + (toGb ? "big5=" : "gb=") + std::to_string(code) +
+                          " answers " + std::to_string(answer) + ", whose bytes hold a line break");
 }
 
 constexpr bool IsLeadByte(unsigned char c)
@@ -174,6 +190,8 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
                     }
                     const auto code = static_cast<std::uint16_t>(p[i] << 8 | p[i + 1]);
                     if (const auto result = answers.Lookup(code)) {
+                        if (HoldsLineBreak(*result)) [[unlikely]]
+                            ThrowLineBreakAnswer(direction_, code, *result);
                         const auto bytes = static_cast<std::uint16_t>(*result >> 8 | *result << 8);
                         std::memcpy(o, &bytes, 2);
                         o += 2;

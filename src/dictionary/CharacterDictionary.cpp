@@ -10,14 +10,6 @@ namespace {
 
 constexpr std::size_t kCodeCount = std::numeric_limits<std::uint16_t>::max() + std::size_t{1};
 
-// An answer is written as its two bytes. A CR or LF among them would end the line in the middle
-// and turn one line of the output into two: such a value names no character.
-bool HoldsLineBreak(std::int64_t value)
-{
-    const auto isBreak = [](std::int64_t byte) { return byte == '\r' || byte == '\n'; };
-    return isBreak(value >> 8 & 0xFF) || isBreak(value & 0xFF);
-}
-
 // Rows in the order the per-code query meets them: a plain table is scanned in rowid order. A table
 // without rowids has no such order; its own scan order stands in for it.
 SqliteDatabase::Statement SelectRows(const SqliteDatabase& db)
@@ -59,7 +51,7 @@ void CharacterDictionary::Open(std::string_view programDirectory)
             return;
         taken[key] = true;
         const bool usable = hasValue && value >= kFirstDoubleByteCode &&
-                            value < static_cast<std::int64_t>(kCodeCount) && !HoldsLineBreak(value);
+                            value < static_cast<std::int64_t>(kCodeCount);
         table[key] = usable ? static_cast<std::uint16_t>(value) : kBadRow;
     };
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "conversion/ConversionDirection.h"
-#include "conversion/Errors.h"
+#include "dictionary/ConversionDirection.h"
+#include "dictionary/Errors.h"
 
 #include <cstdint>
 #include <memory>
@@ -34,8 +34,7 @@ public:
 
     // The code of the other script for a character code, or nothing when no row holds it.
     // Throws DictionaryError when the first matching row holds no usable value (NULL, not a
-    // whole number, outside 256..65535, or with a CR or LF byte), or when the dictionary is not
-    // open.
+    // whole number, outside 256..65535), or when the dictionary is not open.
     std::optional<std::uint16_t> Lookup(ConversionDirection direction, std::uint16_t code) const
     {
         return Answers(direction).Lookup(code);

@@ -1,6 +1,6 @@
 #include "dictionary/SqliteDatabase.h"
 
-#include "conversion/Errors.h"
+#include "dictionary/Errors.h"
 
 #include <sqlite3.h>
 

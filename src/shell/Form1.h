@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversion/ConversionDirection.h"
+#include "dictionary/ConversionDirection.h"
 #include "conversion/ProgressView.h"
 #include "shell/Desktop.h"
 

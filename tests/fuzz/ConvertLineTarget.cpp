@@ -7,7 +7,7 @@
 
 #include "FuzzHarness.h"
 
-#include "conversion/Errors.h"
+#include "dictionary/Errors.h"
 #include "conversion/LineConverter.h"
 
 using namespace fanjian;

@@ -16,7 +16,7 @@
 
 #include "FuzzHarness.h"
 
-#include "conversion/Errors.h"
+#include "dictionary/Errors.h"
 #include "conversion/LineConverter.h"
 
 #include <algorithm>

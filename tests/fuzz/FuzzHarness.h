@@ -4,7 +4,7 @@
 // simple reference conversion to hold the converter to, and a view that checks every call.
 // The same code runs under libFuzzer (clang) and in the replay test (any compiler).
 
-#include "conversion/ConversionDirection.h"
+#include "dictionary/ConversionDirection.h"
 #include "conversion/ProgressView.h"
 #include "dictionary/CharacterDictionary.h"
 

@@ -17,7 +17,7 @@ set(FANJIAN_FUZZ_TARGETS
 # The replay tests, on the core as every other test builds it.
 add_library(fanjian_fuzz_harness STATIC ${FANJIAN_FUZZ_DIR}/FuzzHarness.cpp)
 target_include_directories(fanjian_fuzz_harness PUBLIC ${FANJIAN_FUZZ_DIR})
-target_link_libraries(fanjian_fuzz_harness PUBLIC fanjian_core fanjian_test_support)
+target_link_libraries(fanjian_fuzz_harness PUBLIC fanjian_conversion fanjian_test_support)
 
 set(_fuzz_list ${FANJIAN_FUZZ_TARGETS})
 while(_fuzz_list)
@@ -36,13 +36,18 @@ if(FANJIAN_FUZZ)
   endif()
   set(_fuzz_sanitize -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
-  # The core once more, from fanjian_core's own source list, with coverage for libFuzzer and both
-  # sanitizers. The harness gets the sanitizers only: the fuzzer steers by the converter's coverage.
-  get_target_property(_fuzz_core_dir fanjian_core SOURCE_DIR)
-  get_target_property(_fuzz_core_sources fanjian_core SOURCES)
-  list(TRANSFORM _fuzz_core_sources PREPEND ${_fuzz_core_dir}/)
+  # The core once more, from the core libraries' own source lists, with coverage for libFuzzer and
+  # both sanitizers. The harness gets the sanitizers only: the fuzzer steers by the converter's
+  # coverage.
+  set(_fuzz_core_sources)
+  foreach(_fuzz_library fanjian_dictionary fanjian_conversion)
+    get_target_property(_fuzz_dir ${_fuzz_library} SOURCE_DIR)
+    get_target_property(_fuzz_sources ${_fuzz_library} SOURCES)
+    list(TRANSFORM _fuzz_sources PREPEND ${_fuzz_dir}/)
+    list(APPEND _fuzz_core_sources ${_fuzz_sources})
+  endforeach()
   add_library(fanjian_fuzz_core STATIC ${_fuzz_core_sources})
-  target_include_directories(fanjian_fuzz_core PUBLIC ${_fuzz_core_dir})
+  target_include_directories(fanjian_fuzz_core PUBLIC ${_fuzz_dir})
   target_link_libraries(fanjian_fuzz_core PUBLIC PkgConfig::SQLITE3)
   target_compile_options(fanjian_fuzz_core PRIVATE ${_fuzz_sanitize} -fsanitize=fuzzer-no-link)
 
