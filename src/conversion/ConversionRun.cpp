@@ -71,9 +71,10 @@ public:
         written_.reserve(kWriteSize + kReadSize * 2);
     }
 
-    void Execute(std::string_view programDirectory)
+    void Execute(const std::string& dictionaryFile)
     {
-        dictionary_.Open(programDirectory);
+        dictionary_.OpenFile(dictionaryFile);
+        dictionaryFile_ = {dictionary_.FileId().first, dictionary_.FileId().second};
         // The converter outlives this call: the view may still hold its count text until the run
         // returns.
         LineConverter& converter = converter_.emplace(direction_, dictionary_, view_);
@@ -138,19 +139,31 @@ private:
         return std::binary_search(inputs_.begin(), inputs_.end(), identity);
     }
 
-    // Makes sure the output folder `path` exists and is none of the folders the run reads (a
-    // link can make it one): files written there would mix with the input.
-    void PrepareOutputFolder(const std::string& path)
+    // The folder to write a file of the top pass (no subfolder) or of `subfolder` into, created
+    // when missing, and none of the folders the run reads (a link can make it one): files written
+    // there would mix with the input. Each file checks anew that the path still leads to the
+    // folder held open; a folder that has gone is made again.
+    const Folder& OutputFolder(const std::string* subfolder)
     {
-        std::optional<FileIdentity> folder = FolderIdentity(path);
-        if (!folder) {
-            CreateFolder(path);
-            folder = FolderIdentity(path);
-            if (!folder)
-                throw FileError("cannot create folder", path, FileProblem::Gone);
+        if (!subfolder) {
+            if (!outputTop_.StillAt(outputFolder_))
+                outputTop_ = OpenOutputFolder(outputFolder_);
+            return outputTop_;
         }
-        if (std::find(inputFolders_.begin(), inputFolders_.end(), *folder) != inputFolders_.end())
+        if (outputSub_.Path() != *subfolder || !outputSub_.StillAt(*subfolder)) {
+            if (!outputTop_.StillAt(outputFolder_))
+                outputTop_ = OpenOutputFolder(outputFolder_);
+            outputSub_ = OpenOutputFolder(*subfolder);
+        }
+        return outputSub_;
+    }
+
+    Folder OpenOutputFolder(const std::string& path) const
+    {
+        Folder folder = Folder::OpenOrCreate(path);
+        if (std::find(inputFolders_.begin(), inputFolders_.end(), folder.Identity()) != inputFolders_.end())
             throw FileError("cannot write into", path, FileProblem::InputFolder);
+        return folder;
     }
 
     // One selected file: `inputFolder`/name into the output folder, or into `outputSubfolder`.
@@ -166,18 +179,16 @@ private:
 
         // The output folders first, then the input: a file that cannot be read fails the run
         // with its folders made and before its output file is.
-        PrepareOutputFolder(outputFolder_);
-        if (outputSubfolder)
-            PrepareOutputFolder(*outputSubfolder);
+        const Folder& folder = OutputFolder(outputSubfolder);
         InputFile input(inputPath);
-        const std::string outputPath = Join(outputSubfolder ? *outputSubfolder : outputFolder_, name);
-        OutputFile output(outputPath);
-        // Through a link or a hard link the output can be the very file being read, or another
-        // file the run reads: writing it would destroy an input.
-        if (output.Identity() == input.Identity())
+        const std::string outputPath = Join(folder.Path(), name);
+        OutputFile output(folder, name, outputPath);
+        // The output has no other name, is no link and lies in no folder the run reads; these
+        // hold all the same should the file system play tricks.
+        if (output.Identity() == input.Identity() || IsInput(output.Identity()))
             throw FileError("cannot write", outputPath, FileProblem::InputFile);
-        if (!output.Created() && IsInput(output.Identity()))
-            throw FileError("cannot write", outputPath, FileProblem::InputFile);
+        if (output.Identity() == dictionaryFile_)
+            throw FileError("cannot write", outputPath, FileProblem::DictionaryFile);
         output.Truncate();
 
         ConvertFile(converter, input, output);
@@ -201,7 +212,7 @@ private:
         try {
             for (;;) {
                 const std::size_t got = input.Read(readBuffer_.data() + kept, readBuffer_.size() - kept);
-                const bool atEnd = got == 0;
+                const bool atEnd = got == 0 || input.AtEnd();
                 const std::string_view block(readBuffer_.data(), kept + got);
                 converting = true;
                 const std::size_t taken = converter.ConvertLines(block, atEnd, written_);
@@ -263,6 +274,9 @@ private:
     std::optional<LineConverter> converter_;
     std::vector<FileIdentity> inputFolders_; // the folder and its subfolders
     std::vector<FileIdentity> inputs_;       // every file the run reads, sorted
+    FileIdentity dictionaryFile_;
+    Folder outputTop_;
+    Folder outputSub_;
 };
 
 } // namespace
@@ -309,6 +323,12 @@ std::string ShortPath(std::string_view path)
 RunResult ConversionRun::Run(ConversionDirection direction, std::string_view folderPath,
                              std::string_view programDirectory, ProgressView& view)
 {
+    return RunWithDictionary(direction, folderPath, CharacterDictionary::FilePath(programDirectory), view);
+}
+
+RunResult ConversionRun::RunWithDictionary(ConversionDirection direction, std::string_view folderPath,
+                                           const std::string& dictionaryFile, ProgressView& view)
+{
     view.ClearSourceList();
     view.ClearResultList();
     if (!IsAcceptedFolderPath(folderPath)) {
@@ -322,7 +342,7 @@ RunResult ConversionRun::Run(ConversionDirection direction, std::string_view fol
     std::optional<RunFailure> failure;
     // Every file the run opened is closed by the time a failure arrives here; what it wrote stays.
     try {
-        state.Execute(programDirectory);
+        state.Execute(dictionaryFile);
     } catch (const FileError& error) {
         failure = RunFailure{RunFailure::Kind::File, error.what(), error.path(), error.code()};
     } catch (const DictionaryError& error) {

@@ -16,10 +16,12 @@ namespace fanjian {
 // level of subfolders. Input files are never changed.
 //
 // The run lists the folder and every subfolder before it writes anything. It fails when a folder
-// or an entry in it cannot be looked at (a subfolder when the pass comes to it), and it never
-// writes through a link (or a hard link) onto a file it reads, into a folder it reads, or where a
-// link leads to nothing. Special files (FIFOs, sockets, devices) are never opened. When the disk fills up, the file being written keeps the
-// lines that reached the disk whole.
+// or an entry in it cannot be looked at (a subfolder when the pass comes to it). It writes only
+// regular files with a single name that it reaches without a link at their own name, never a file
+// it reads or the dictionary, never into a folder it reads, and it truncates nothing before it
+// knows that. Special files (FIFOs, sockets, devices) are never opened as inputs and refused
+// unwritten as outputs; nothing it reads or writes can make it wait. When the disk fills up, the
+// file being written keeps the lines that reached the disk whole.
 //
 // Everything shows through the view: progress, the result list, failures. The result adds what
 // the view's texts do not say: which of the three ways the run ended and, after a failure, its
@@ -47,8 +49,12 @@ struct RunResult {
 
 class ConversionRun {
 public:
+    // The dictionary is mervik.pcx in `programDirectory`.
     RunResult Run(ConversionDirection direction, std::string_view folderPath, std::string_view programDirectory,
                   ProgressView& view);
+    // The same run with the dictionary read from `dictionaryFile`.
+    RunResult RunWithDictionary(ConversionDirection direction, std::string_view folderPath,
+                                const std::string& dictionaryFile, ProgressView& view);
 };
 
 // Texts a run shows.

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,14 +33,38 @@ struct FolderEntries {
 // Lists a folder; throws FileError when it cannot be read, or when an entry cannot be looked at
 // (a folder that may be listed but not entered). Other kinds of entry (FIFOs, sockets, devices)
 // and links that lead nowhere (to nothing, or round in a loop) are left out. Nothing is opened but
-// the folder itself, and never a FIFO in its place.
+// the folder itself, and never a FIFO in its place. Each entry is looked at once.
 FolderEntries ListFolder(const std::string& path);
-// The folder at `path` (links followed), or nothing when there is no folder there.
-std::optional<FileIdentity> FolderIdentity(const std::string& path);
-// Creates one folder; throws FileError when it cannot.
-void CreateFolder(const std::string& path);
 
-// A file opened for reading. Only regular files open: a FIFO or device is refused, never waited on.
+// A folder held open to create files in, so that each file costs no walk down its path.
+class Folder {
+public:
+    Folder() = default;
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder();
+
+    // The folder at `path`, links followed, created first when nothing stands there. Throws
+    // FileError when it cannot be made or opened, or when something else stands there.
+    static Folder OpenOrCreate(const std::string& path);
+
+    bool IsOpen() const noexcept { return fd_ >= 0; }
+    const std::string& Path() const noexcept { return path_; }
+    FileIdentity Identity() const noexcept { return identity_; }
+    // True when `path` still leads to this very folder.
+    bool StillAt(const std::string& path) const;
+
+private:
+    friend class OutputFile;
+    std::string path_;
+    int fd_ = -1;
+    FileIdentity identity_;
+};
+
+// A regular file opened for reading. Reads never wait: a file that says it is regular but would
+// block (a pseudo-file of the kernel) fails its read instead.
 class InputFile {
 public:
     explicit InputFile(const std::string& path);
@@ -53,6 +76,9 @@ public:
 
     // Up to `size` bytes; 0 at the end. Throws FileError.
     std::size_t Read(char* buffer, std::size_t size);
+    // True once every byte the file held when it was opened has been read and a read came back
+    // short: the end, without asking the system once more.
+    bool AtEnd() const noexcept { return atEnd_; }
     void Close();
     FileIdentity Identity() const { return identity_; }
 
@@ -60,14 +86,19 @@ private:
     std::string path_;
     int fd_ = -1;
     FileIdentity identity_;
+    std::uint64_t size_ = 0;
+    std::uint64_t read_ = 0;
+    bool atEnd_ = false;
 };
 
-// A file opened for writing, created when missing. Its old content stays until Truncate: the
-// caller can first make sure it is not about to overwrite something it must not. A missing file
-// is created at the path itself, never through a link that leads nowhere: such a link is refused.
+// A file `name` in `folder` opened for writing, created when missing. Only a regular file with
+// no other name is ever written: a link at the name (whatever it leads to), a FIFO, a device, a
+// socket, a folder or a file with other hard links is refused before anything is changed. The old
+// content stays until Truncate: the caller can first make sure it is not about to overwrite
+// something it must not.
 class OutputFile {
 public:
-    explicit OutputFile(const std::string& path);
+    OutputFile(const Folder& folder, const std::string& name, std::string path);
     OutputFile(OutputFile&& other) noexcept;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -75,13 +106,11 @@ public:
     ~OutputFile();
 
     FileIdentity Identity() const { return identity_; }
-    // True when the file did not exist before: it can be nothing else the caller knows of.
-    bool Created() const noexcept { return created_; }
-    // Empties the file (a device such as /dev/null has nothing to empty).
+    // Empties the file.
     void Truncate();
     // Writes every byte or throws FileError.
     void Write(std::string_view bytes);
-    // Cuts the file back to its first `size` bytes written, where the file allows it.
+    // Cuts the file back to its first `size` bytes written.
     void CutBackTo(std::uint64_t size);
     std::uint64_t BytesWritten() const noexcept { return written_; }
     // Closes the file; a failed close (the data did not reach the disk) throws FileError.
@@ -90,9 +119,7 @@ public:
 private:
     std::string path_;
     int fd_ = -1;
-    bool regular_ = false;
     bool empty_ = false;
-    bool created_ = false;
     FileIdentity identity_;
     std::uint64_t written_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "dictionary/CharacterDictionary.h"
 
 #include "dictionary/SqliteDatabase.h"
+#include "dictionary/TableLayout.h"
 
 #include <limits>
 
@@ -10,14 +11,13 @@ namespace {
 
 constexpr std::size_t kCodeCount = std::numeric_limits<std::uint16_t>::max() + std::size_t{1};
 
-// Rows in the order the per-code query meets them: a plain table is scanned in rowid order. A table
-// without rowids has no such order; its own scan order stands in for it.
+// Rows in the order the per-code query meets them: a plain table is scanned in rowid order.
 SqliteDatabase::Statement SelectRows(const SqliteDatabase& db)
 {
     try {
-        return db.Prepare("SELECT big5, gb FROM MERVIK ORDER BY rowid");
+        return db.Prepare(table::kSelectRows);
     } catch (const DictionaryError&) {
-        return db.Prepare("SELECT big5, gb FROM MERVIK");
+        return db.Prepare(table::kSelectRowsUnordered);
     }
 }
 
@@ -30,14 +30,21 @@ std::string CharacterDictionary::FilePath(std::string_view programDirectory)
 {
     std::string path(programDirectory);
     path += '/';
-    path += kFileName;
+    path += table::kFileName;
     return path;
 }
 
 void CharacterDictionary::Open(std::string_view programDirectory)
 {
+    OpenFile(FilePath(programDirectory));
+}
+
+void CharacterDictionary::OpenFile(const std::string& file)
+{
     Close();
-    const SqliteDatabase db = SqliteDatabase::OpenReadOnly(FilePath(programDirectory));
+    const SqliteDatabase db = SqliteDatabase::OpenSnapshot(file);
+    if (!db.HasPlainTable(table::kTableName))
+        throw DictionaryError(file, "it holds no table " + std::string(table::kTableName));
     auto rows = SelectRows(db);
 
     std::vector<std::uint16_t> toGb(kCodeCount, kNoRow);
@@ -65,6 +72,7 @@ void CharacterDictionary::Open(std::string_view programDirectory)
 
     toGb_ = std::move(toGb);
     toBig5_ = std::move(toBig5);
+    fileId_ = db.FileId();
     open_ = true;
 }
 

@@ -8,12 +8,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fanjian {
 
 // The Big5 <-> GB2312 code table, read from the SQLite file "mervik.pcx" in the program
-// directory (table MERVIK, numeric columns big5 and gb). One table serves both directions:
+// directory (table MERVIK, numeric columns big5 and gb; dictionary/TableLayout.h). One table serves both directions:
 // Traditional -> Simplified seeks big5 and takes gb, Simplified -> Traditional the reverse.
 //
 // The whole table is read once at Open; each Lookup then answers what
@@ -21,16 +22,18 @@ namespace fanjian {
 // would give as its first row, rows taken in rowid order.
 class CharacterDictionary {
 public:
-    static constexpr std::string_view kFileName = "mervik.pcx";
-
     CharacterDictionary();
     ~CharacterDictionary();
     CharacterDictionary(const CharacterDictionary&) = delete;
     CharacterDictionary& operator=(const CharacterDictionary&) = delete;
 
-    // Opens programDirectory + "/" + "mervik.pcx" read-only. Throws DictionaryError when the file
-    // is missing, is no SQLite database, or lacks the table or its columns. Never creates a file.
+    // Opens programDirectory + "/" + "mervik.pcx". Throws DictionaryError when the file is
+    // missing, is no regular file, no SQLite database, cut short or damaged, or lacks the table or
+    // its columns, and when reading it takes longer than a moment (SqliteDatabase::OpenSnapshot).
+    // Reads the file once and never writes or creates a file.
     void Open(std::string_view programDirectory);
+    // The same with the dictionary file named directly.
+    void OpenFile(const std::string& file);
 
     // The code of the other script for a character code, or nothing when no row holds it.
     // Throws DictionaryError when the first matching row holds no usable value (NULL, not a
@@ -76,6 +79,8 @@ public:
 
     void Close();
     bool IsOpen() const noexcept { return open_; }
+    // Device and inode number of the file the open dictionary was read from.
+    std::pair<std::uint64_t, std::uint64_t> FileId() const noexcept { return fileId_; }
 
     // The path Open reads for a program directory.
     static std::string FilePath(std::string_view programDirectory);
@@ -91,6 +96,7 @@ private:
     // Indexed by the code sought; kNoRow, kBadRow or the code taken from the first matching row.
     std::vector<std::uint16_t> toGb_;
     std::vector<std::uint16_t> toBig5_;
+    std::pair<std::uint64_t, std::uint64_t> fileId_{};
     bool open_ = false;
 };
 

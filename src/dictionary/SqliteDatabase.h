@@ -1,21 +1,34 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace fanjian {
 
-// A read-only SQLite connection and its prepared statements, closed by their destructors.
-// Every failure throws DictionaryError with SQLite's own message.
+// An SQLite connection and its prepared statements, closed by their destructors. Every failure
+// throws DictionaryError naming the file and SQLite's own message.
 class SqliteDatabase {
 public:
-    // Opens an existing regular database file, whole; never creates one. Waits a short while for
-    // another process's write transaction to end.
-    static SqliteDatabase OpenReadOnly(const std::string& path);
+    // How long opening a snapshot may take in all, waiting for a writer included.
+    static constexpr std::chrono::milliseconds kOpenDeadline{2000};
+    // The largest file taken for a snapshot.
+    static constexpr std::int64_t kMaxSnapshotBytes = 64 * 1024 * 1024;
+
+    // The database file at `path` as it stands now, read once into memory and opened from there,
+    // read-only. Nothing another process does to the file afterwards reaches it, no file is ever
+    // made beside it, and the file is opened once: what is checked is what is read. Only a
+    // regular file is read, never waited on; a writer in the middle of a transaction is waited
+    // for until the deadline. The file must be whole: shorter than its header says, it fails,
+    // whatever its journal mode. Statements stepped after the deadline fail.
+    static SqliteDatabase OpenSnapshot(const std::string& path);
+    // A new database file at `path`, for the build's tools.
+    static SqliteDatabase Create(const std::string& path);
 
     SqliteDatabase(SqliteDatabase&& other) noexcept;
     SqliteDatabase& operator=(SqliteDatabase&& other) noexcept;
@@ -36,23 +49,41 @@ public:
         // A column of the current row as a whole number, or nothing when it holds none
         // (NULL, text that is no plain decimal number, a fraction, a blob).
         bool WholeNumber(int column, std::int64_t& value) const;
+        // A column of the current row as text (NULL as empty).
+        std::string Text(int column) const;
+        void Bind(int parameter, std::int64_t value);
+        // Ready to run again with new parameters.
+        void Reset();
 
     private:
         friend class SqliteDatabase;
-        Statement(sqlite3* db, sqlite3_stmt* statement) : db_(db), statement_(statement) {}
-        sqlite3* db_;
+        Statement(const SqliteDatabase& db, sqlite3_stmt* statement) : db_(&db), statement_(statement) {}
+        const SqliteDatabase* db_;
         sqlite3_stmt* statement_;
     };
 
     Statement Prepare(std::string_view sql) const;
+    void Execute(std::string_view sql);
+    // Closes the connection; a failed close (the file may be incomplete) throws.
+    void Close();
+
+    // True when the database has a table (not a view) of this name.
+    bool HasPlainTable(std::string_view name) const;
+    // Device and inode number of the file a snapshot was read from.
+    std::pair<std::uint64_t, std::uint64_t> FileId() const noexcept { return fileId_; }
 
 private:
-    explicit SqliteDatabase(sqlite3* db) : db_(db) {}
-    // Throws DictionaryError when the file is shorter than its header says.
-    void CheckComplete(const std::string& path, std::int64_t fileSize) const;
-    std::string PragmaText(std::string_view name) const;
+    explicit SqliteDatabase(sqlite3* db, std::string path);
+    [[noreturn]] void Fail(const std::string& what) const;
+    // Throws when the snapshot is shorter than its header says.
+    void CheckComplete(std::int64_t bytes) const;
     std::int64_t PragmaNumber(std::string_view name) const;
+    static int CheckDeadline(void* database);
+
     sqlite3* db_;
+    std::string path_;
+    std::pair<std::uint64_t, std::uint64_t> fileId_{};
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
 };
 
 } // namespace fanjian

@@ -1,6 +1,7 @@
 #include "FuzzHarness.h"
 
 #include "TestSupport.h"
+#include "dictionary/TableLayout.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -201,7 +202,7 @@ struct Dictionaries {
         const auto write = [&dir](const char* name, std::string_view sql, CharacterDictionary& dictionary) {
             const std::filesystem::path folder = dir.path() / name;
             std::filesystem::create_directory(folder);
-            testing::WriteDatabase(folder / CharacterDictionary::kFileName, sql);
+            testing::WriteDatabase(folder / fanjian::table::kFileName, sql);
             dictionary.Open(folder.string());
         };
         write("identity", kIdentitySql, identity);
