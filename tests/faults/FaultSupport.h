@@ -3,6 +3,7 @@
 // Support for the fault tests: a run in a child process (as an unprivileged user, under a file
 // size limit, with a deadline), snapshots of input trees, FIFO watches and streamed comparisons.
 
+#include "conversion/ConversionRun.h"
 #include "dictionary/ConversionDirection.h"
 #include "conversion/ProgressView.h"
 
@@ -58,9 +59,14 @@ enum class RunEnd {
 
 std::string ToString(RunEnd end);
 
-struct RunResult {
+struct ChildRun {
     RunEnd end = RunEnd::Crashed;
     std::string detail;
+    // What the run returned: how it ended and, after a failure, the cause it gave.
+    fanjian::RunOutcome outcome = fanjian::RunOutcome::Completed;
+    std::string failureMessage;
+    std::string failureCategory; // "generic", "fanjian.file" or empty
+    int failureValue = 0;
     std::vector<std::string> calls;
     std::uint64_t countCalls = 0;
     std::string lastCount;
@@ -85,7 +91,7 @@ inline constexpr uid_t kNobody = 65534;
 
 // Runs one ConversionRun in a forked child and brings back what its view recorded. `hook` runs in
 // the child on every view call.
-RunResult RunInChild(ConversionDirection direction, const std::string& folder, const std::string& programDirectory,
+ChildRun RunInChild(ConversionDirection direction, const std::string& folder, const std::string& programDirectory,
                      const ChildOptions& options,
                      const std::function<void(std::string_view operation, std::string_view text)>& hook = {});
 

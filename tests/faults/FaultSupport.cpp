@@ -86,7 +86,7 @@ std::string ToString(RunEnd end)
     return "?";
 }
 
-std::vector<std::string> RunResult::Texts(std::string_view operation) const
+std::vector<std::string> ChildRun::Texts(std::string_view operation) const
 {
     std::vector<std::string> texts;
     const std::string prefix = std::string(operation) + " ";
@@ -155,11 +155,20 @@ int ChildMain(ConversionDirection direction, const std::string& folder, const st
 
     RunEnd end = RunEnd::Returned;
     std::string detail;
+    std::string outcome = "0";
+    std::string failure;
+    std::string cause;
     {
         FaultView view;
         view.onCall = hook;
         try {
-            ConversionRun().Run(direction, folder, programDirectory, view);
+            const fanjian::RunResult returned = ConversionRun().Run(direction, folder, programDirectory, view);
+            outcome = std::to_string(static_cast<int>(returned.outcome));
+            if (returned.failure) {
+                failure = returned.failure->message;
+                cause = std::string(returned.failure->error ? returned.failure->error.category().name() : "") + " " +
+                        std::to_string(returned.failure->error.value());
+            }
         } catch (const FileError& e) {
             end = RunEnd::ThrewConversion;
             detail = e.what();
@@ -178,6 +187,9 @@ int ChildMain(ConversionDirection direction, const std::string& folder, const st
         }
         SendRecord(fd, 'N', std::to_string(view.countCalls));
         SendRecord(fd, 'L', view.lastCount);
+        SendRecord(fd, 'O', outcome);
+        SendRecord(fd, 'F', failure);
+        SendRecord(fd, 'W', cause);
     }
 #ifdef FANJIAN_FAULT_LSAN
     if (end == RunEnd::Returned && __lsan_do_recoverable_leak_check() != 0)
@@ -189,11 +201,11 @@ int ChildMain(ConversionDirection direction, const std::string& folder, const st
 
 } // namespace
 
-RunResult RunInChild(ConversionDirection direction, const std::string& folder, const std::string& programDirectory,
+ChildRun RunInChild(ConversionDirection direction, const std::string& folder, const std::string& programDirectory,
                      const ChildOptions& options,
                      const std::function<void(std::string_view operation, std::string_view text)>& hook)
 {
-    RunResult result;
+    ChildRun result;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
@@ -258,6 +270,14 @@ RunResult RunInChild(ConversionDirection direction, const std::string& folder, c
             result.countCalls = std::stoull(payload);
         } else if (type == 'L') {
             result.lastCount = std::move(payload);
+        } else if (type == 'O') {
+            result.outcome = static_cast<fanjian::RunOutcome>(std::stoi(payload));
+        } else if (type == 'F') {
+            result.failureMessage = std::move(payload);
+        } else if (type == 'W' && !payload.empty()) {
+            const std::size_t space = payload.rfind(' ');
+            result.failureCategory = payload.substr(0, space);
+            result.failureValue = std::stoi(payload.substr(space + 1));
         } else if (type == 'E') {
             const std::size_t space = payload.find(' ');
             result.end = static_cast<RunEnd>(std::stoi(payload.substr(0, space)));

@@ -1,0 +1,144 @@
+#include "FaultMatrix.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+using namespace fanjian::testing;
+
+namespace {
+
+// Links between the input and the output.
+
+const std::vector<FaultCase> kLinkCases = {
+    FaultCase("OutputFolderLinksToTheFolder")
+        .Setup([](Site& s) {
+            s.Link(s.F, "GB");
+            s.Folder("s");
+            s.File("s/a.htm", kBig5Text + "\n");
+            s.File("b.htm", kBig5Text + "\n");
+        })
+        .Fails(),
+    FaultCase("Big5OutputFolderLinksToTheFolder")
+        .Setup([](Site& s) {
+            s.Link(".", "BIG5");
+            s.File("a.htm", kGbText + "\n");
+        })
+        .Fails()
+        .Direction(kToBig5),
+    FaultCase("OutputFolderLinksToASubfolder")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.Link("s", "GB");
+            s.File("s/a.htm", kBig5Text + "\n");
+            s.File("a.htm", "top\n");
+        })
+        .Fails(),
+    FaultCase("OutputSubfolderLinksToTheFolder")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("s/a.htm", kBig5Text + "\n");
+            s.Folder("GB");
+            s.Link(s.F, "GB/s");
+        })
+        .Fails(),
+    FaultCase("SubfolderLinksToTheFolder")
+        .Setup([](Site& s) {
+            s.Link(s.F, "s");
+            s.File("a.htm", kBig5Text + "\n");
+        })
+        .Completes()
+        .Check([](Site& s, const ChildRun& r) {
+            EXPECT_EQ(r.Texts("AddResultListItem"),
+                      (std::vector<std::string>{s.OutItem("s/a.htm"), s.OutItem("a.htm")}));
+        }),
+    FaultCase("LinkLoops")
+        .Setup([](Site& s) {
+            s.Link("b.htm", "a.htm");
+            s.Link("a.htm", "b.htm");
+            s.Link("self.txt", "self.txt");
+            s.Link("loop", "loop");
+            s.File("real.htm", kBig5Text);
+        })
+        .Completes()
+        .Check([](Site& s, const ChildRun& r) {
+            EXPECT_EQ(r.Texts("AddSourceListItem"), (std::vector<std::string>{s.InItem("real.htm")}));
+        }),
+    FaultCase("OutputLinkedToALaterInput")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("s/a.htm", kBig5Text + "\n");
+            s.File("b.htm", "later input\n");
+            s.Folder("GB/s");
+            s.Link(s.F / "b.htm", "GB/s/a.htm");
+        })
+        .Fails(),
+    FaultCase("OutputLinkedToAnEarlierInput")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("s/a.htm", "earlier input\n");
+            s.File("a.htm", kBig5Text + "\n");
+            s.Folder("GB");
+            s.Link(s.F / "s" / "a.htm", "GB/a.htm");
+        })
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            // GB is a subfolder too: its a.htm is read into GB/GB; the top a.htm may not go
+            // through the link.
+            const std::vector<std::string> sources = r.Texts("AddSourceListItem");
+            EXPECT_EQ(sources.size(), 5u);
+            EXPECT_EQ(sources[2], s.InItem("a.htm"));
+        }),
+    FaultCase("OutputHardLinkedToAnotherInput")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("s/a.htm", kBig5Text + "\n");
+            s.File("b.htm", "another input\n");
+            s.Folder("GB/s");
+            fs::create_hard_link(s.F / "b.htm", s.F / "GB" / "s" / "a.htm");
+        })
+        .Fails(),
+    // Links among the inputs alone are ordinary: each name is converted.
+    FaultCase("HardLinkedInputs")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("b.htm", kBig5Text + "\n");
+            fs::create_hard_link(s.F / "b.htm", s.F / "s" / "a.htm");
+            fs::create_directory(s.root / "outside");
+            WriteFile(s.root / "outside" / "x.txt", kBig5Text);
+            s.Link(s.root / "outside" / "x.txt", "c.txt");
+        })
+        .Completes()
+        .Check([](Site&, const ChildRun& r) { EXPECT_EQ(r.Texts("AddResultListItem").size(), 3u); }),
+    FaultCase("DanglingLinksAmongTheInputs")
+        .Setup([](Site& s) {
+            s.Link("nowhere.htm", "a.htm");
+            s.Folder("s");
+            s.Link("../gone", "s/b.txt");
+            s.File("real.txt", kBig5Text);
+        })
+        .Completes()
+        .Check([](Site& s, const ChildRun& r) {
+            EXPECT_EQ(r.Texts("AddSourceListItem"), (std::vector<std::string>{s.InItem("real.txt")}));
+            EXPECT_FALSE(fs::exists(s.Out() / "a.htm"));
+        }),
+    // A run over a folder converted before: the old output folder is a subfolder like any other,
+    // and its files are outputs again.
+    FaultCase("OutputFolderOfAnEarlierRun")
+        .Setup([](Site& s) {
+            s.File("index.htm", kBig5Text + "\n");
+            s.Folder("GB");
+            s.File("GB/index.htm", kGbText + "\r\n");
+        })
+        .Completes()
+        .Check([](Site& s, const ChildRun& r) {
+            EXPECT_EQ(r.Texts("AddResultListItem"),
+                      (std::vector<std::string>{s.OutItem("GB/index.htm"), s.OutItem("index.htm")}));
+            EXPECT_EQ(ReadFile(s.Out() / "index.htm"), kGbText + "\r\n");
+        }),
+};
+
+INSTANTIATE_TEST_SUITE_P(Links, FaultMatrix, ::testing::ValuesIn(kLinkCases), CaseName);
+
+} // namespace
