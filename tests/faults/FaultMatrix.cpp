@@ -211,6 +211,24 @@ void FaultMatrix::RunCase()
         c.check(site, run);
 }
 
+void ExpectFileProblem(const ChildRun& run, fanjian::FileProblem problem, const fs::path& path)
+{
+    EXPECT_EQ(run.outcome, fanjian::RunOutcome::Failed);
+    EXPECT_EQ(run.failureCategory, fanjian::FileProblemCategory().name()) << run.failureMessage;
+    EXPECT_EQ(run.failureValue, static_cast<int>(problem)) << run.failureMessage;
+    EXPECT_EQ(run.failureMessage.find(path.string() + ": " + fanjian::make_error_code(problem).message()) !=
+                  std::string::npos,
+              true)
+        << run.failureMessage;
+}
+
+void ExpectDictionaryIntact(const fs::path& program)
+{
+    fanjian::CharacterDictionary dictionary;
+    dictionary.Open(program.string());
+    EXPECT_EQ(dictionary.Lookup(kToGb, 0xB0EA), 0xB9FA);
+}
+
 TEST_P(FaultMatrix, KeepsItsPromises)
 {
     RunCase();

@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -28,6 +30,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fanjian::testing {
@@ -96,6 +99,17 @@ struct Site {
     std::unique_ptr<TempDir> shm;
     std::vector<std::pair<std::unique_ptr<FifoOpenWatch>, fs::path>> watches; // watch, where to stop it
     fanjian::CharacterDictionary dictionary;
+    struct Descriptor {
+        int fd;
+        explicit Descriptor(int d) : fd(d) {}
+        Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+        ~Descriptor()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+    std::vector<Descriptor> readers;
 
     Site()
     {
@@ -120,6 +134,15 @@ struct Site {
     {
         if (::chmod(path.c_str(), mode) != 0)
             throw std::runtime_error("chmod " + path.string());
+    }
+    // Opens `path` for reading without waiting, as a reader of a FIFO would, for the whole case.
+    int Reader(const fs::path& path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            throw std::runtime_error("cannot open " + path.string());
+        readers.emplace_back(fd);
+        return fd;
     }
     void Fifo(const fs::path& path, bool watch, const fs::path& stopAt = {})
     {
@@ -158,6 +181,10 @@ bool EndsWithCrLf(std::string_view text);
 std::string LinesWithin(const std::string& text, std::size_t limit);
 // Where two texts first differ, with the bytes around it in hex; empty when they are equal.
 std::string FirstDifference(std::string_view got, std::string_view want);
+// The run failed on `path` for `problem`, and says so.
+void ExpectFileProblem(const ChildRun& run, fanjian::FileProblem problem, const fs::path& path);
+// The dictionary in `program` still opens and answers.
+void ExpectDictionaryIntact(const fs::path& program);
 // A hook that acts once, at the first call to `operation` whose text is `text`.
 std::function<void(Site&, std::string_view, std::string_view)> At(std::string operation, std::string text,
                                                                   std::function<void(Site&)> act);

@@ -99,6 +99,53 @@ const std::vector<FaultCase> kLinkCases = {
             fs::create_hard_link(s.F / "b.htm", s.F / "GB" / "s" / "a.htm");
         })
         .Fails(),
+    // An earlier output folder whose files lead elsewhere: to a file of the folder that is no
+    // page, to the dictionary. None is written or emptied; the next run still has its dictionary.
+    FaultCase("OutputLinksToAFileOfTheFolder")
+        .Setup([](Site& s) {
+            s.File("config.ini", "secret=1\n");
+            s.File("a.htm", kBig5Text + "\n");
+            s.Folder("GB");
+            s.Link("../config.ini", "GB/a.htm");
+        })
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::LinkAtPath, s.Out() / "a.htm");
+        }),
+    FaultCase("OutputHardLinkedToAFileOfASubfolder")
+        .Setup([](Site& s) {
+            s.Folder("sub");
+            s.File("sub/c.txt", kBig5Text + "\n");
+            s.File("sub/photo.jpg", "\xFF\xD8\xFF not a page");
+            s.Folder("GB/sub");
+            fs::create_hard_link(s.F / "sub" / "photo.jpg", s.F / "GB" / "sub" / "c.txt");
+        })
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::HardLinked, s.Out() / "sub" / "c.txt");
+        }),
+    FaultCase("OutputLinksToTheDictionary")
+        .Setup([](Site& s) {
+            s.File("b.txt", kBig5Text + "\n");
+            s.Folder("GB");
+            s.Link(s.program / "mervik.pcx", "GB/b.txt");
+        })
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::LinkAtPath, s.Out() / "b.txt");
+            ExpectDictionaryIntact(s.program);
+        }),
+    FaultCase("OutputHardLinkedToTheDictionary")
+        .Setup([](Site& s) {
+            s.File("b.txt", kBig5Text + "\n");
+            s.Folder("GB");
+            fs::create_hard_link(s.program / "mervik.pcx", s.F / "GB" / "b.txt");
+        })
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::HardLinked, s.Out() / "b.txt");
+            ExpectDictionaryIntact(s.program);
+        }),
     // Links among the inputs alone are ordinary: each name is converted.
     FaultCase("HardLinkedInputs")
         .Setup([](Site& s) {

@@ -145,6 +145,35 @@ const std::vector<FaultCase> kReadingCases = {
         })
         .During(At("ShowFileCount", "第 2 檔案", [](Site& s) { fs::remove(s.F / "c.htm"); }))
         .ChangedByTheCase({"site/c.htm"}),
+    // Files of the kernel's pseudo file systems say they are regular and empty. One whose reads
+    // would wait for data fails the run instead of holding it; one that has content is read
+    // to its end.
+    FaultCase("InputWhoseReadsWouldWait")
+        .Setup([](Site& s) {
+            struct stat status;
+            if (::stat("/proc/kmsg", &status) != 0 || !S_ISREG(status.st_mode))
+                GTEST_SKIP() << "no /proc/kmsg as a regular file here";
+            s.File("a.htm", kBig5Text + "\n");
+            s.Link("/proc/kmsg", "kmsg.txt");
+        })
+        .Fails()
+        .Deadline(30)
+        .CheckOutputs(false) // reading the pseudo-file to compare would wait itself
+        .Check([](Site& s, const ChildRun& r) {
+            const std::vector<std::string> sources = r.Texts("AddSourceListItem");
+            ASSERT_GE(sources.size(), 3u);
+            EXPECT_EQ(sources[sources.size() - 3], s.InItem("kmsg.txt"));
+            ExpectFileProblem(r, fanjian::FileProblem::NotRegularFile, s.F / "kmsg.txt");
+        }),
+    FaultCase("PseudoFileIsReadToItsEnd")
+        .Setup([](Site& s) {
+            s.File("a.htm", kBig5Text + "\n");
+            s.Link("/proc/version", "version.txt");
+        })
+        .Completes()
+        .Check([](Site& s, const ChildRun&) {
+            EXPECT_GT(ReadFile(s.Out() / "version.txt").size(), 10u);
+        }),
     FaultCase("FileReplacedByAFifoAfterListing")
         .Setup([](Site& s) {
             s.Folder("s");

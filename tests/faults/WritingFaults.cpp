@@ -1,6 +1,7 @@
 #include "FaultMatrix.h"
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -140,6 +141,53 @@ const std::vector<FaultCase> kWritingCases = {
         .Fails()
         .Check([](Site& s, const ChildRun&) {
             EXPECT_FALSE(fs::exists(s.root / "elsewhere" / "new.htm")) << "wrote through the link";
+        }),
+    // Special files where an earlier output was: refused before a byte goes to them, with or
+    // without a reader at a FIFO's other end, never waited on.
+    FaultCase("FifoWithAReaderAtAnOutputPath")
+        .Setup([](Site& s) {
+            s.File("a.htm", kBig5Text + "\n");
+            s.Folder("GB");
+            s.Fifo(s.F / "GB" / "a.htm", false);
+            s.Reader(s.F / "GB" / "a.htm");
+        })
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::NotRegularFile, s.Out() / "a.htm");
+            char byte;
+            EXPECT_LE(::read(s.readers.front().fd, &byte, 1), 0) << "bytes went into the FIFO";
+        }),
+    FaultCase("FifoWithoutAReaderAtAnOutputPath")
+        .Setup([](Site& s) {
+            s.File("a.htm", kBig5Text + "\n");
+            s.Folder("GB");
+            s.Fifo(s.F / "GB" / "a.htm", false);
+        })
+        .Fails()
+        .Deadline(20)
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::NotRegularFile, s.Out() / "a.htm");
+        }),
+    FaultCase("DeviceAtAnOutputPath")
+        .Setup([](Site& s) {
+            s.File("a.htm", kBig5Text + "\n");
+            s.Folder("GB");
+            if (::mknod((s.F / "GB" / "a.htm").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+                GTEST_SKIP() << "mknod: " << std::strerror(errno) << " (it needs root)";
+        })
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::NotRegularFile, s.Out() / "a.htm");
+        }),
+    FaultCase("OutputLinksToADevice")
+        .Setup([](Site& s) {
+            s.File("a.htm", kBig5Text + "\n");
+            s.Folder("GB");
+            s.Link("/dev/null", "GB/a.htm");
+        })
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::LinkAtPath, s.Out() / "a.htm");
         }),
     FaultCase("DanglingLinkAtAnOutputPathIntoTheInput")
         .Setup([](Site& s) {
