@@ -80,6 +80,12 @@ std::string Header(const std::map<std::string, std::string>& options, const Buil
     line("#     beyond GB2312, Unihan's semantic variants (衞 衛); then the first CP950 character that");
     line("#     simplifies to it (鶿 for 鹚, whose OpenCC form 鷀 CP950 lacks). A symbol takes the same");
     line("#     symbol in CP950, else glibc's direct best fit.");
+    line("#   Reviewed overrides (data/overrides.txt) replace a pair or add one. Where CP950 lacks every");
+    line("#     form above, Big5 text may write a GB2312 character with a variant (釬 for 钎, whose");
+    line("#     OpenCC form 釺 CP950 lacks); an override gives that row, and only with a variant that");
+    line("#     glibc's direct converter or Unihan (traditional or semantic variants of OpenCC's form)");
+    line("#     names. Where the only neighbours are other words (吲, 哌, 伲, the radicals 亻 氵) there");
+    line("#     is no row.");
     line("# Order: for every Big5 code the first row holding it is its -> row, and for every GB code");
     line("# the first row holding it is its <- row; a row waits for the rows that must precede it and");
     line("# otherwise rows go by Big5 code, then GB code. The rules above yield no cycle (the generator");
