@@ -93,6 +93,9 @@ TEST_F(ShippedDictionary, EveryCodeAnswersWithThePairMeantForIt)
     EXPECT_EQ(dictionary_->Lookup(kToGb, big5_->Code(U'昵').value()), gb_->Code(U'昵'));
     EXPECT_EQ(dictionary_->Lookup(kToBig5, gb_->Code(U'里').value()), big5_->Code(U'裡'));
     EXPECT_EQ(dictionary_->Lookup(kToGb, big5_->Code(U'里').value()), gb_->Code(U'里'));
+    // 垅 takes the variant 壟 (CP950 lacks OpenCC's 壠), which keeps simplifying to 垄.
+    EXPECT_EQ(dictionary_->Lookup(kToBig5, gb_->Code(U'垅').value()), big5_->Code(U'壟'));
+    EXPECT_EQ(dictionary_->Lookup(kToGb, big5_->Code(U'壟').value()), gb_->Code(U'垄'));
 }
 
 TEST_F(ShippedDictionary, EveryCp950CharacterHasARowUnlessListed)
@@ -124,12 +127,14 @@ TEST_F(ShippedDictionary, EveryCp950CharacterHasARowUnlessListed)
 TEST_F(ShippedDictionary, EveryGb2312CharacterWithACp950FormHasARow)
 {
     std::size_t gb2312 = 0;
+    std::size_t hanWithoutRow = 0;
     for (const auto& [code, c] : gb_->Characters()) {
         if (!IsGb2312Code(code))
             continue;
         ++gb2312;
         const auto answer = dictionary_->Lookup(kToBig5, code);
         if (Listed(text_->gbWithoutRow, code)) {
+            hanWithoutRow += IsHan(c) ? 1 : 0;
             EXPECT_EQ(answer, std::nullopt) << HexCode(code) << " is listed without a row";
             EXPECT_FALSE(big5_->Code(c).has_value()) << HexCode(code) << " " << ToUtf8(c) << " is in CP950";
             continue;
@@ -140,6 +145,11 @@ TEST_F(ShippedDictionary, EveryGb2312CharacterWithACp950FormHasARow)
         EXPECT_EQ(IsHan(c), IsHan(*target)) << HexCode(code) << " -> " << HexCode(*answer);
     }
     EXPECT_EQ(gb2312, 7445u);
+    // Of the 242 Han characters none of whose forms CP950 has, 13 take a variant it has (钎 釬,
+    // 垅 壟, 疃 畽, ...); the others, such as 吲, 伲 and the radicals 亻 氵, find only other words.
+    EXPECT_EQ(hanWithoutRow, 229u);
+    for (char32_t c : {U'吲', U'哌', U'凼', U'伲', U'亻', U'氵'})
+        EXPECT_TRUE(Listed(text_->gbWithoutRow, gb_->Code(c).value())) << ToUtf8(c);
 }
 
 TEST_F(ShippedDictionary, EveryGbkAnswerIsACp950Character)

@@ -51,6 +51,14 @@ Pairs Read(const std::vector<TableRow>& rows)
     return pairs;
 }
 
+bool ListedWithoutRow(const BuiltTable& built, std::uint16_t gb)
+{
+    for (const WithoutRow& entry : built.gbWithoutRow)
+        if (gb >= entry.range.first && gb <= entry.range.last)
+            return true;
+    return false;
+}
+
 TableSources Sources(const std::string& ts, const std::string& st, const std::string& tw = "",
                      const std::string& unihan = "", const std::string& overrides = "")
 {
@@ -144,6 +152,33 @@ TEST(TableGenerator, OverridesReplaceOrAddPairsAndRefuseNoOps)
     EXPECT_THROW(BuildTable(Sources("", "钟\t鍾 鐘\n", "", "", "S2T 钟 鍾 no change\n"), Big5(), Gb()), SourceError);
     EXPECT_THROW(ParseOverrides("S2T 钟 鐘\n", "overrides.txt"), SourceError); // no reason
     EXPECT_THROW(ParseOpenccCharacters("中文\t中文\n", "TS"), SourceError);    // a phrase
+}
+
+TEST(TableGenerator, AVariantInCp950NeedsAReviewedOverrideThatASourceBacks)
+{
+    // None of these has an OpenCC form in CP950. glibc's converter gives 釬 for 钎 and 你 for 伲,
+    // Unihan gives 畽 for 疃, 哂 for 吲 and 飆 for OpenCC's 飈: the rules take none of them.
+    const std::string st = "钎\t釺\n飚\t飈\n";
+    const std::string unihan = "U+7583\tkSemanticVariant\tU+757D<kMatthews\n"
+                               "U+5432\tkSemanticVariant\tU+54C2<kMatthews\n"
+                               "U+98C8\tkSemanticVariant\tU+98C6\n";
+    const BuiltTable bare = BuildTable(Sources("", st, "", unihan), Big5(), Gb());
+    for (char32_t c : {U'钎', U'伲', U'疃', U'吲', U'飚'}) {
+        EXPECT_FALSE(Read(bare.rows).toBig5.contains(G(c))) << ToUtf8(c);
+        EXPECT_TRUE(ListedWithoutRow(bare, G(c))) << ToUtf8(c);
+    }
+    // Reviewed, each is backed: glibc (钎), Unihan on the character OpenCC keeps (疃), Unihan on
+    // OpenCC's form (飚). 釬 still simplifies to itself.
+    const BuiltTable built = BuildTable(Sources("", st, "", unihan, "S2T 钎 釬 r\nS2T 疃 畽 r\nS2T 飚 飆 r\n"),
+                                        Big5(), Gb());
+    const Pairs pairs = Read(built.rows);
+    EXPECT_EQ(pairs.toBig5.at(G(U'钎')), B(U'釬'));
+    EXPECT_EQ(pairs.toBig5.at(G(U'疃')), B(U'畽'));
+    EXPECT_EQ(pairs.toBig5.at(G(U'飚')), B(U'飆'));
+    EXPECT_EQ(pairs.firstToGb.at(B(U'釬')), G(U'釬'));
+    // A variant that no source names is refused: Unihan without 疃's line, or a mistyped 钎.
+    EXPECT_THROW(BuildTable(Sources("", st, "", "", "S2T 疃 畽 r\n"), Big5(), Gb()), SourceError);
+    EXPECT_THROW(BuildTable(Sources("", st, "", unihan, "S2T 钎 銲 r\n"), Big5(), Gb()), SourceError);
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 using namespace fanjian::data;
 
@@ -22,7 +24,23 @@ constexpr std::string_view kUsage =
     "         --unihan Unihan_Variants.txt --overrides overrides.txt --out mervik.txt\n"
     "         [--opencc-version V] [--unihan-version V] [--glibc-version V]\n";
 
-std::string Header(const std::map<std::string, std::string>& options, const BuiltTable& built)
+// How many codes the ranges hold, and how many of those are Han characters.
+std::pair<std::size_t, std::size_t> CountWithoutRow(const std::vector<WithoutRow>& list, const CodeTable& table)
+{
+    std::size_t codes = 0;
+    std::size_t han = 0;
+    for (const auto& entry : list) {
+        const auto& characters = table.Characters();
+        for (auto it = characters.lower_bound(entry.range.first);
+             it != characters.end() && it->first <= entry.range.last; ++it) {
+            ++codes;
+            han += IsHan(it->second) ? 1 : 0;
+        }
+    }
+    return {codes, han};
+}
+
+std::string Header(const std::map<std::string, std::string>& options, const BuiltTable& built, const CodeTable& gb)
 {
     auto version = [&](const std::string& name) {
         const auto it = options.find(name);
@@ -62,6 +80,12 @@ std::string Header(const std::map<std::string, std::string>& options, const Buil
     line("#     beyond GB2312, Unihan's semantic variants (衞 衛); then the first CP950 character that");
     line("#     simplifies to it (鶿 for 鹚, whose OpenCC form 鷀 CP950 lacks). A symbol takes the same");
     line("#     symbol in CP950, else glibc's direct best fit.");
+    line("#   Reviewed overrides (data/overrides.txt) replace a pair or add one. Where CP950 lacks every");
+    line("#     form above, Big5 text may write a GB2312 character with a variant (釬 for 钎, whose");
+    line("#     OpenCC form 釺 CP950 lacks); an override gives that row, and only with a variant that");
+    line("#     glibc's direct converter or Unihan (traditional or semantic variants of OpenCC's form)");
+    line("#     names. Where the only neighbours are other words (吲, 哌, 伲, the radicals 亻 氵) there");
+    line("#     is no row.");
     line("# Order: for every Big5 code the first row holding it is its -> row, and for every GB code");
     line("# the first row holding it is its <- row; a row waits for the rows that must precede it and");
     line("# otherwise rows go by Big5 code, then GB code. The rules above yield no cycle (the generator");
@@ -77,7 +101,10 @@ std::string Header(const std::map<std::string, std::string>& options, const Buil
     line("# those have no row. Of the codes it decodes, these have none:");
     for (const auto& entry : built.big5WithoutRow)
         line(FormatWithoutRow("big5", entry.range, entry.note));
-    line("# GB2312 codes without a row (GBK codes beyond GB2312 have a row only where CP950 has a form):");
+    const auto [gbCodes, gbHan] = CountWithoutRow(built.gbWithoutRow, gb);
+    line("# GB2312 codes without a row: " + std::to_string(gbCodes) + ", " + std::to_string(gbHan) +
+         " of them Han characters. GBK codes beyond");
+    line("# GB2312 have a row only where CP950 has a form.");
     for (const auto& entry : built.gbWithoutRow)
         line(FormatWithoutRow("gb", entry.range, entry.note));
     line("#");
@@ -116,7 +143,7 @@ int Run(int argc, char** argv)
     const CodeTable gb = LoadGb();
     const BuiltTable built = BuildTable(sources, big5, gb);
 
-    std::string text = Header(options, built);
+    std::string text = Header(options, built, gb);
     for (const TableRow& row : built.rows) {
         text += FormatRow(row, big5, gb);
         text += '\n';

@@ -113,6 +113,26 @@ public:
         return std::nullopt;
     }
 
+    // Whether a source relates the CP950 character `big5Code` to the GB character as its
+    // Traditional form: glibc's direct GB2312 -> Big5 converter gives it, or Unihan names it a
+    // traditional or semantic variant of one of OpenCC's forms (the character itself when OpenCC
+    // has none). Only a reviewer can tell a variant from another word (伲 -> 你), so this is the
+    // evidence an override must have, not a rule of its own.
+    bool NamesVariant(std::uint16_t code, char32_t c, std::uint16_t big5Code) const
+    {
+        if (BestFit(gbToBig_, code) == big5Code)
+            return true;
+        const auto* opencc = Find(sources_.simplifiedToTraditional, c);
+        const std::vector<char32_t> self{c};
+        for (char32_t form : opencc ? *opencc : self)
+            for (const Candidates* field : {&sources_.unihan.traditional, &sources_.unihan.semantic})
+                if (const auto* variants = Find(*field, form))
+                    for (char32_t variant : *variants)
+                        if (big5_.Code(variant) == big5Code)
+                            return true;
+        return false;
+    }
+
 private:
     // The first candidate GB2312 has, else the first GBK has.
     std::optional<std::uint16_t> FirstInGb(const std::vector<char32_t>& candidates) const
@@ -207,7 +227,13 @@ BuiltTable BuildTable(const TableSources& sources, const CodeTable& big5, const 
         if (!isNew && it->second == *to)
             FailOverride(entry, "the rules give this pair already");
         it->second = *to;
+        // A Han character that the rules leave without a CP950 form takes a variant CP950 has, and
+        // the variant must come from the sources: a mistyped character would otherwise slip in.
+        const bool variant = !entry.traditionalToSimplified && isNew && IsHan(entry.from);
+        if (variant && !chooser.NamesVariant(*from, entry.from, *to))
+            FailOverride(entry, "neither glibc's GB2312 -> Big5 converter nor Unihan relates the two characters");
         ++built.counts[entry.traditionalToSimplified ? "Traditional -> Simplified: reviewed override"
+                       : variant                     ? "Simplified -> Traditional: reviewed variant, OpenCC's form not in CP950"
                                                      : "Simplified -> Traditional: reviewed override"];
     }
 

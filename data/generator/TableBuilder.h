@@ -51,6 +51,10 @@ struct BuiltTable {
 // the first CP950 character whose Traditional -> Simplified pair gives it (so that every GB code
 // a row holds has a pair of its own); a symbol without a CP950 form takes glibc's direct
 // GB2312 -> Big5 best fit.
+// Overrides: an S2T override that gives a row to a Han character the rules leave without one (its
+// OpenCC forms are not in CP950: 钎, whose 釺 CP950 lacks, takes 釬) must name a CP950 character
+// that glibc's direct GB2312 -> Big5 converter gives or that Unihan lists as a traditional or
+// semantic variant of an OpenCC form; otherwise it throws SourceError naming the line.
 BuiltTable BuildTable(const TableSources& sources, const CodeTable& big5, const CodeTable& gb);
 
 // Puts the rows that pair codes in an order where, for every code, the first row holding it is
