@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "conversion/LineConverter.h"
 #include "dictionary/CharacterDictionary.h"
+#include "dictionary/Errors.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,19 @@ protected:
     void Run(ConversionDirection direction, const std::string& folder)
     {
         view_.calls.clear();
-        ConversionRun().Run(direction, folder, program_.str(), view_);
+        result_ = ConversionRun().Run(direction, folder, program_.str(), view_);
+    }
+
+    // The run failed for `error` on `path`, and its message says so as `message`.
+    void ExpectFailure(fanjian::RunFailure::Kind kind, std::error_code error, const std::string& path,
+                       const std::string& message) const
+    {
+        ASSERT_EQ(result_.outcome, fanjian::RunOutcome::Failed);
+        ASSERT_TRUE(result_.failure.has_value());
+        EXPECT_EQ(result_.failure->kind, kind);
+        EXPECT_EQ(result_.failure->error, error);
+        EXPECT_EQ(result_.failure->path, path);
+        EXPECT_EQ(result_.failure->message, message);
     }
 
     std::vector<std::string> SourceItems() const { return view_.Texts("AddSourceListItem"); }
@@ -54,7 +67,13 @@ protected:
     TempDir root_;
     TempDir program_;
     RecordingView view_;
+    fanjian::RunResult result_{fanjian::RunOutcome::Completed, {}};
 };
+
+std::error_code Errno(int value)
+{
+    return {value, std::generic_category()};
+}
 
 TEST_F(ConversionRunTest, RejectsPathsThatNameNoFolderBelowTheRoot)
 {
@@ -200,7 +219,10 @@ TEST_F(ConversionRunTest, FailsWithTheFailureTextsWhenTheDictionaryOrFolderIsMis
 {
     WriteFile(site() / "a.txt", "x");
     view_.calls.clear();
-    ConversionRun().Run(kToGb, F(), (root_.path() / "nowhere").string(), view_);
+    result_ = ConversionRun().Run(kToGb, F(), (root_.path() / "nowhere").string(), view_);
+    const std::string dictionary = (root_.path() / "nowhere" / "mervik.pcx").string();
+    ExpectFailure(fanjian::RunFailure::Kind::Dictionary, {}, dictionary,
+                  dictionary + ": cannot open: No such file or directory");
     EXPECT_EQ(view_.calls, (std::vector<std::string>{"ClearSourceList", "ClearResultList", "ShowStatus 繁轉簡轉換中",
                                                      "ProcessPendingEvents", "ShowStatus 系統資料已損毀",
                                                      "AddSourceListItem 系統資料已損毀！",
@@ -210,9 +232,13 @@ TEST_F(ConversionRunTest, FailsWithTheFailureTextsWhenTheDictionaryOrFolderIsMis
 
     Run(kToGb, F() + "/missing");
     EXPECT_EQ(SourceItems(), kFailureItems);
+    ExpectFailure(fanjian::RunFailure::Kind::File, Errno(ENOENT), F() + "/missing",
+                  "cannot read folder " + F() + "/missing: No such file or directory");
     WriteFile(site() / "file", "");
     Run(kToGb, F() + "/file");
     EXPECT_EQ(SourceItems(), kFailureItems);
+    ExpectFailure(fanjian::RunFailure::Kind::File, Errno(ENOTDIR), F() + "/file",
+                  "cannot read folder " + F() + "/file: Not a directory");
 }
 
 TEST_F(ConversionRunTest, NeverWritesIntoItsInputThroughLinks)
@@ -252,14 +278,18 @@ TEST_F(ConversionRunTest, FailsWhenTheOutputCannotBeCreatedOrWritten)
     Run(kToGb, F());
     EXPECT_EQ(LastStatus(), "系統資料已損毀");
     EXPECT_EQ(SourceItems(), (std::vector<std::string>{F() + "/a.txt", kFailureItems[0], kFailureItems[1]}));
+    ExpectFailure(fanjian::RunFailure::Kind::File, Errno(ENOTDIR), F() + "/GB",
+                  "cannot create folder " + F() + "/GB: Not a directory");
     fs::remove(site() / "GB");
 
-    // The disk is full.
+    // A link to a device (one that is always full) where the output goes: never written through.
     fs::create_directory(site() / "GB");
     fs::create_symlink("/dev/full", site() / "GB" / "a.txt");
     Run(kToGb, F());
     EXPECT_EQ(LastStatus(), "系統資料已損毀");
     EXPECT_TRUE(ResultItems().empty());
+    ExpectFailure(fanjian::RunFailure::Kind::File, fanjian::FileProblem::LinkAtPath, F() + "/GB/a.txt",
+                  "cannot create " + F() + "/GB/a.txt: a symbolic link stands there");
     fs::remove(site() / "GB" / "a.txt");
 
     // A FIFO at the output path fails at once instead of waiting for a reader.
@@ -273,8 +303,8 @@ TEST_F(ConversionRunTest, AViewThatThrowsLeavesTheRunWithFinishedLinesOnDisk)
 {
     WriteFile(site() / "a.txt", Bytes("B0EA 0A A4A4 A4A4 0A B0EA 0A"));
     int counts = 0;
-    view_.onCall = [&counts](const std::string& call) {
-        if (call.rfind("ShowCharacterCount", 0) == 0 && ++counts == 3)
+    view_.onCall = [&counts](std::string_view operation, std::string_view) {
+        if (operation == "ShowCharacterCount" && ++counts == 3)
             throw std::runtime_error("window closed");
     };
     EXPECT_THROW(ConversionRun().Run(kToGb, F(), program_.str(), view_), std::runtime_error);

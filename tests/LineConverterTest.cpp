@@ -134,6 +134,7 @@ TEST_F(LineConverterTest, RetargetsDeclarationsToSimplified)
         {"charset=\"\"big5", "charset=\"\"big5"},
         {"charset=utf-8", "charset=utf-8"},
         {"charset=big", "charset=big"},
+        // Matched anywhere in the text, not only as a word of its own.
         {"chcharset=big5", "chcharset=gb2312"},
     };
     for (const auto& [line, expected] : cases)

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "dictionary/TableLayout.h"
+
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -50,10 +52,10 @@ void WriteDatabase(const std::filesystem::path& file, std::string_view sql)
 
 void WriteDictionary(const std::filesystem::path& dir, const std::vector<std::pair<int, int>>& rows)
 {
-    std::string sql = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);";
+    std::string sql = std::string(table::kCreateTable) + ";";
     for (const auto& [big5, gb] : rows)
         sql += "INSERT INTO MERVIK VALUES (" + std::to_string(big5) + "," + std::to_string(gb) + ");";
-    WriteDatabase(dir / "mervik.pcx", sql);
+    WriteDatabase(dir / table::kFileName, sql);
 }
 
 std::string ReadFile(const std::filesystem::path& file)

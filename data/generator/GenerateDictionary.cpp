@@ -1,5 +1,6 @@
 // Rebuilds data/mervik.txt from OpenCC's character tables, Unihan's variants, glibc's code pages
-// and data/overrides.txt. Run through the regenerate-dictionary target; see data/README-section.md.
+// and data/overrides.txt. Run through the regenerate-dictionary target; see the README's section
+// on the dictionary.
 
 #include "CodePages.h"
 #include "Files.h"

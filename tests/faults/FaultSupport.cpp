@@ -1,5 +1,7 @@
 #include "FaultSupport.h"
 
+#include "RecordingView.h"
+
 #include "conversion/ConversionRun.h"
 #include "dictionary/Errors.h"
 
@@ -35,42 +37,6 @@
 namespace fs = std::filesystem;
 
 namespace fanjian::testing {
-
-void FaultView::ShowCharacterCount(std::string_view text)
-{
-    ++countCalls;
-    lastCount.assign(text);
-    afterCount_ = true;
-    if (onCall)
-        onCall("ShowCharacterCount", text);
-}
-
-void FaultView::ProcessPendingEvents()
-{
-    if (afterCount_) {
-        // The second half of a count pair: counted with it, not kept.
-        afterCount_ = false;
-        if (onCall)
-            onCall("ProcessPendingEvents", {});
-        return;
-    }
-    calls.emplace_back("ProcessPendingEvents");
-    if (onCall)
-        onCall("ProcessPendingEvents", {});
-}
-
-void FaultView::Record(std::string_view operation, std::string_view text)
-{
-    afterCount_ = false;
-    std::string call(operation);
-    if (operation != "ClearSourceList" && operation != "ClearResultList") {
-        call += ' ';
-        call += text;
-    }
-    calls.push_back(std::move(call));
-    if (onCall)
-        onCall(operation, text);
-}
 
 std::string ToString(RunEnd end)
 {
@@ -159,7 +125,8 @@ int ChildMain(ConversionDirection direction, const std::string& folder, const st
     std::string failure;
     std::string cause;
     {
-        FaultView view;
+        RecordingView view;
+        view.countsOnly = true;
         view.onCall = hook;
         try {
             const fanjian::RunResult returned = ConversionRun().Run(direction, folder, programDirectory, view);

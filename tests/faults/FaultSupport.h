@@ -5,7 +5,6 @@
 
 #include "conversion/ConversionRun.h"
 #include "dictionary/ConversionDirection.h"
-#include "conversion/ProgressView.h"
 
 #include <sys/types.h>
 
@@ -20,31 +19,6 @@
 #include <vector>
 
 namespace fanjian::testing {
-
-// Records the calls of a run. The pairs ShowCharacterCount + ProcessPendingEvents that come once
-// per replaced character are only counted (a big file makes millions); every other call is kept
-// as "Operation" or "Operation text". The hook sees every call, counts included.
-class FaultView : public ProgressView {
-public:
-    std::vector<std::string> calls;
-    std::uint64_t countCalls = 0;
-    std::string lastCount;
-    std::function<void(std::string_view operation, std::string_view text)> onCall;
-
-    void ClearSourceList() override { Record("ClearSourceList", {}); }
-    void AddSourceListItem(std::string_view text) override { Record("AddSourceListItem", text); }
-    void ClearResultList() override { Record("ClearResultList", {}); }
-    void AddResultListItem(std::string_view text) override { Record("AddResultListItem", text); }
-    void ShowStatus(std::string_view text) override { Record("ShowStatus", text); }
-    void ShowFileName(std::string_view text) override { Record("ShowFileName", text); }
-    void ShowFileCount(std::string_view text) override { Record("ShowFileCount", text); }
-    void ShowCharacterCount(std::string_view text) override;
-    void ProcessPendingEvents() override;
-
-private:
-    void Record(std::string_view operation, std::string_view text);
-    bool afterCount_ = false;
-};
 
 // How the run in the child process ended.
 enum class RunEnd {
