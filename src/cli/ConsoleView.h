@@ -1,0 +1,100 @@
+#pragma once
+
+#include "cli/Signals.h"
+#include "conversion/ProgressView.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace fanjian::cli {
+
+// What a folder run shows in a terminal, in place of the window's labels and lists:
+// - with `verbose`, each file written (the window's right-hand list), one line each on standard
+//   output, as the run gives it;
+// - with `progress` (standard error is a terminal), one progress line on standard error, redrawn
+//   in place at most every kRedrawInterval: the file count, the characters replaced and the
+//   current file, the run's own texts;
+// - the last status text, which the caller prints when the run has ended.
+// Every pass over the events looks for a stop signal (StopRequested) first.
+class ConsoleView : public ProgressView {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kRedrawInterval{100};
+
+    struct Settings {
+        int outFd = 1;
+        int errFd = 2;
+        bool verbose = false;
+        bool progress = false;
+        // Standard output shows in the same terminal: the progress line makes way for its lines.
+        bool outShares = false;
+        // The terminal's width in columns, read at each redraw; 0 when unknown.
+        std::function<int()> columns;
+        std::function<Clock::time_point()> now = &Clock::now;
+    };
+
+    explicit ConsoleView(Settings settings);
+    ~ConsoleView() override = default;
+
+    void ClearSourceList() override {}
+    void AddSourceListItem(std::string_view) override {}
+    void ClearResultList() override {}
+    void AddResultListItem(std::string_view text) override;
+    void ShowStatus(std::string_view text) override;
+    void ShowFileName(std::string_view text) override;
+    void ShowFileCount(std::string_view text) override;
+    void ShowCharacterCount(std::string_view text) override { characterCount_ = text; }
+    void ProcessPendingEvents() override
+    {
+        StopIfSignalled();
+        if (!settings_.progress || --callsUntilClockCheck_ > 0)
+            return;
+        CheckClock();
+    }
+
+    // Takes the progress line off the terminal; call when the run has returned or thrown, before
+    // anything else is printed. The run is over: a terminal that takes no more is let be.
+    void Finish() noexcept;
+
+    const std::string& Status() const noexcept { return status_; }
+    // How many times the progress line was drawn.
+    std::size_t Redraws() const noexcept { return redraws_; }
+
+private:
+    void CheckClock();
+    void Draw();
+    void Erase();
+
+    Settings settings_;
+    std::string status_;
+    std::string fileName_;
+    std::string fileCount_;
+    // The run keeps this text valid until its next count or until it returns.
+    std::string_view characterCount_;
+
+    // Reading the clock costs more than converting a character: the clock is read every
+    // callsPerClockCheck_ passes, a number kept such that the checks come about every
+    // kClockCheckInterval (as the window does).
+    static constexpr std::chrono::microseconds kClockCheckInterval{1000};
+    static constexpr int kMaxCallsPerClockCheck = 4096;
+    int callsPerClockCheck_ = 1;
+    int callsUntilClockCheck_ = 1;
+    Clock::time_point lastClockCheck_{};
+    Clock::time_point lastDraw_{};
+    bool drawnOnce_ = false;
+    std::size_t shownColumns_ = 0; // columns the line on the terminal takes now
+    std::size_t redraws_ = 0;
+};
+
+// `text` cut to at most `columns` terminal columns, for a line that must fit one row: UTF-8
+// characters take their width (most Chinese characters two columns); control bytes and bytes that
+// are no UTF-8 show as "?". Sets `width` to the columns the result takes.
+std::string FitToColumns(std::string_view text, std::size_t columns, std::size_t& width);
+
+// The width of the terminal on `fd`, or 0 when it cannot be told.
+int TerminalColumns(int fd) noexcept;
+
+} // namespace fanjian::cli

@@ -1,0 +1,172 @@
+// fanjian-convert: the conversion of the fanjian window for the command line, scripts and
+// pipelines. See fanjian-convert(1).
+#include "cli/ConsoleView.h"
+#include "cli/DictionaryLocation.h"
+#include "cli/Options.h"
+#include "cli/Signals.h"
+#include "cli/StreamConversion.h"
+#include "cli/Streams.h"
+#include "conversion/ConversionRun.h"
+#include "dictionary/CharacterDictionary.h"
+#include "dictionary/Errors.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+using namespace fanjian;
+using namespace fanjian::cli;
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr std::string_view kProgram = "fanjian-convert";
+
+// A message on standard error. Nothing can be done when standard error takes no more.
+void Complain(std::string_view message)
+{
+    std::string line;
+    line.reserve(kProgram.size() + 2 + message.size() + 1);
+    line += kProgram;
+    line += ": ";
+    line += message;
+    line += '\n';
+    try {
+        WriteAll(STDERR_FILENO, line, "standard error");
+    } catch (...) {
+    }
+}
+
+int Stopped(int signal)
+{
+    const char* name = ::sigabbrev_np(signal);
+    Complain("stopped by " + (name ? "SIG" + std::string(name) : "signal " + std::to_string(signal)));
+    return StopExitStatus(signal);
+}
+
+// A reader that has gone (`| head`) wanted no more: that ends the tool with status 1 but without a
+// message, as nothing is wrong that the user does not know. Every other read or write error is said.
+int StreamFailed(const StreamError& error)
+{
+    if (error.code() != std::errc::broken_pipe)
+        Complain(error.message());
+    return kExitFailed;
+}
+
+// Standard output is closed at the end so that an error the system reports only then (a full
+// disk on NFS) still fails the tool.
+int CloseStandardOutput(int status)
+{
+    if (::close(STDOUT_FILENO) != 0 && errno != EINTR && errno != EBADF && status == 0) {
+        Complain(std::string("cannot write standard output: ") + std::strerror(errno));
+        return kExitFailed;
+    }
+    return status;
+}
+
+int ConvertStream(const Options& options, const DictionaryLocation& location)
+{
+    CharacterDictionary dictionary;
+    try {
+        dictionary.Open(location.ProgramDirectory());
+        StreamConversion(options.direction, dictionary, STDIN_FILENO, STDOUT_FILENO).Run();
+    } catch (const StopRequested& stop) {
+        return Stopped(stop.signal);
+    } catch (const StreamError& error) {
+        return StreamFailed(error);
+    } catch (const DictionaryError& error) {
+        Complain(location.Explain(error.what()));
+        return kExitFailed;
+    }
+    return 0;
+}
+
+int ConvertFolder(const Options& options, const DictionaryLocation& location)
+{
+    const std::string folder = FromCurrentFolder(options.folder);
+    ConsoleView::Settings settings;
+    settings.verbose = options.verbose;
+    settings.progress = IsTerminal(STDERR_FILENO);
+    settings.outShares = settings.progress && IsTerminal(STDOUT_FILENO);
+    ConsoleView view(std::move(settings));
+
+    RunResult result;
+    try {
+        result = ConversionRun().Run(options.direction, folder, location.ProgramDirectory(), view);
+    } catch (const StopRequested& stop) {
+        view.Finish();
+        return Stopped(stop.signal);
+    } catch (const StreamError& error) {
+        view.Finish();
+        return StreamFailed(error);
+    }
+    view.Finish();
+    // A signal after the run's last look at it still ends the tool as a stop: the user asked.
+    if (const int signal = PendingStopSignal())
+        return Stopped(signal);
+
+    switch (result.outcome) {
+    case RunOutcome::Completed:
+        WriteAll(STDOUT_FILENO, view.Status() + "\n", "standard output");
+        return 0;
+    case RunOutcome::PathRejected:
+        Complain(std::string(texts::kPathMissing) + ": \"" + options.folder +
+                 "\" names no folder to convert (a folder below / is needed)");
+        return kExitUsage;
+    case RunOutcome::Failed:
+        break;
+    }
+    // The status text as the window shows it, and the cause the window does not show.
+    const std::string cause = result.failure ? location.Explain(result.failure->message) : "the run failed";
+    Complain(view.Status() + ": " + cause);
+    return kExitFailed;
+}
+
+int Run(int argc, char* argv[])
+{
+    Options options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const UsageError& error) {
+        if (!error.message.empty())
+            Complain(error.message);
+        Complain("Try 'fanjian-convert --help' for more information.");
+        return kExitUsage;
+    }
+
+    const std::string programDirectory = ProgramDirectory();
+    if (options.action == Options::Action::Help) {
+        WriteAll(STDOUT_FILENO, HelpText(programDirectory), "standard output");
+        return 0;
+    }
+    if (options.action == Options::Action::Version) {
+        WriteAll(STDOUT_FILENO, VersionText(), "standard output");
+        return 0;
+    }
+
+    const DictionaryLocation location = options.dictionary ? DictionaryLocation::ForFile(*options.dictionary)
+                                                           : DictionaryLocation(programDirectory);
+    return options.filter ? ConvertStream(options, location) : ConvertFolder(options, location);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    int status = kExitFailed;
+    try {
+        InstallStopSignals();
+        status = Run(argc, argv);
+    } catch (const StopRequested& stop) {
+        status = Stopped(stop.signal);
+    } catch (const StreamError& error) {
+        status = StreamFailed(error);
+    } catch (const std::exception& error) {
+        Complain(error.what());
+        status = kExitFailed;
+    }
+    return CloseStandardOutput(status);
+}
