@@ -154,8 +154,11 @@ void ConsoleView::Erase()
 {
     if (shownColumns_ == 0)
         return;
+    // The whole row: the terminal may have echoed something after the line, such as the ^C of
+    // an interrupt.
+    const int columns = settings_.columns();
     std::string blank = "\r";
-    blank.append(shownColumns_, ' ');
+    blank.append(std::max(shownColumns_, columns > 1 ? static_cast<std::size_t>(columns - 1) : 0), ' ');
     blank += '\r';
     shownColumns_ = 0;
     // The line comes back at the next redraw, which keeps its pace.

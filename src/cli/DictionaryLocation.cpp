@@ -57,7 +57,10 @@ std::string ProgramDirectory()
     }
 }
 
-DictionaryLocation::DictionaryLocation(std::string programDirectory) : directory_(std::move(programDirectory)) {}
+DictionaryLocation::DictionaryLocation(std::string programDirectory)
+    : directory_(std::move(programDirectory)), file_(CharacterDictionary::FilePath(directory_))
+{
+}
 
 DictionaryLocation DictionaryLocation::ForFile(const std::string& file)
 {
@@ -99,12 +102,14 @@ DictionaryLocation::~DictionaryLocation()
 
 std::string DictionaryLocation::Explain(std::string message) const
 {
-    if (linkPath_.empty())
-        return message;
-    for (std::size_t at = message.find(linkPath_); at != std::string::npos;
-         at = message.find(linkPath_, at + file_.size())) {
-        message.replace(at, linkPath_.size(), file_);
+    if (!linkPath_.empty()) {
+        for (std::size_t at = message.find(linkPath_); at != std::string::npos;
+             at = message.find(linkPath_, at + file_.size())) {
+            message.replace(at, linkPath_.size(), file_);
+        }
     }
+    if (message.find(file_) == std::string::npos)
+        message = file_ + ": " + message;
     return message;
 }
 

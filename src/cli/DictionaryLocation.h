@@ -35,7 +35,10 @@ public:
 
     // What to hand to ConversionRun::Run and CharacterDictionary::Open.
     const std::string& ProgramDirectory() const noexcept { return directory_; }
-    // `message` with the path of the link, if any, replaced by the table's own path.
+    // The table's path as the user knows it.
+    const std::string& File() const noexcept { return file_; }
+    // A message about the table for people: the path of the link, if any, replaced by the table's
+    // own path, and that path put in front when the message names none (a damaged file, a row).
     std::string Explain(std::string message) const;
 
 private:

@@ -120,7 +120,9 @@ int ConvertFolder(const Options& options, const DictionaryLocation& location)
         break;
     }
     // The status text as the window shows it, and the cause the window does not show.
-    const std::string cause = result.failure ? location.Explain(result.failure->message) : "the run failed";
+    std::string cause = result.failure ? result.failure->message : "the run failed";
+    if (result.failure && result.failure->kind == RunFailure::Kind::Dictionary)
+        cause = location.Explain(cause);
     Complain(view.Status() + ": " + cause);
     return kExitFailed;
 }
@@ -133,7 +135,10 @@ int Run(int argc, char* argv[])
     } catch (const UsageError& error) {
         if (!error.message.empty())
             Complain(error.message);
-        Complain("Try 'fanjian-convert --help' for more information.");
+        try {
+            WriteAll(STDERR_FILENO, "Try 'fanjian-convert --help' for more information.\n", "standard error");
+        } catch (...) {
+        }
         return kExitUsage;
     }
 

@@ -309,6 +309,11 @@ TEST(ConvertFolder, ExitStatusesAndMessages)
     EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(site / "BIG5"));
 
+    // A file that is no code table: the message names it, whatever SQLite says.
+    run = RunConvert({"-s", "--dictionary", (site / "a.htm").string(), site.string()});
+    EXPECT_EQ(run.ending.status, 1);
+    EXPECT_TRUE(run.err.starts_with("fanjian-convert: 系統資料已損毀: " + (site / "a.htm").string())) << run.err;
+
     // The path check of the window: the root and an empty path are refused, with status 2.
     for (const std::string& refused : {std::string("/"), std::string(""), std::string("/tmp/..")}) {
         run = RunConvert({"-s", "--dictionary", dictionary, refused});
