@@ -1,8 +1,8 @@
 // fanjian-convert: the conversion of the fanjian window for the command line, scripts and
 // pipelines. See fanjian-convert(1).
 #include "cli/ConsoleView.h"
-#include "cli/DictionaryLocation.h"
 #include "cli/Options.h"
+#include "cli/Paths.h"
 #include "cli/Signals.h"
 #include "cli/StreamConversion.h"
 #include "cli/Streams.h"
@@ -67,24 +67,24 @@ int CloseStandardOutput(int status)
     return status;
 }
 
-int ConvertStream(const Options& options, const DictionaryLocation& location)
+int ConvertStream(const Options& options, const std::string& dictionaryFile)
 {
     CharacterDictionary dictionary;
     try {
-        dictionary.Open(location.ProgramDirectory());
+        dictionary.OpenFile(dictionaryFile);
         StreamConversion(options.direction, dictionary, STDIN_FILENO, STDOUT_FILENO).Run();
     } catch (const StopRequested& stop) {
         return Stopped(stop.signal);
     } catch (const StreamError& error) {
         return StreamFailed(error);
     } catch (const DictionaryError& error) {
-        Complain(location.Explain(error.what()));
+        Complain(AboutDictionary(dictionaryFile, error.what()));
         return kExitFailed;
     }
     return 0;
 }
 
-int ConvertFolder(const Options& options, const DictionaryLocation& location)
+int ConvertFolder(const Options& options, const std::string& dictionaryFile)
 {
     const std::string folder = FromCurrentFolder(options.folder);
     ConsoleView::Settings settings;
@@ -95,7 +95,7 @@ int ConvertFolder(const Options& options, const DictionaryLocation& location)
 
     RunResult result;
     try {
-        result = ConversionRun().Run(options.direction, folder, location.ProgramDirectory(), view);
+        result = ConversionRun().RunWithDictionary(options.direction, folder, dictionaryFile, view);
     } catch (const StopRequested& stop) {
         view.Finish();
         return Stopped(stop.signal);
@@ -122,7 +122,7 @@ int ConvertFolder(const Options& options, const DictionaryLocation& location)
     // The status text as the window shows it, and the cause the window does not show.
     std::string cause = result.failure ? result.failure->message : "the run failed";
     if (result.failure && result.failure->kind == RunFailure::Kind::Dictionary)
-        cause = location.Explain(cause);
+        cause = AboutDictionary(dictionaryFile, cause);
     Complain(view.Status() + ": " + cause);
     return kExitFailed;
 }
@@ -152,9 +152,8 @@ int Run(int argc, char* argv[])
         return 0;
     }
 
-    const DictionaryLocation location = options.dictionary ? DictionaryLocation::ForFile(*options.dictionary)
-                                                           : DictionaryLocation(programDirectory);
-    return options.filter ? ConvertStream(options, location) : ConvertFolder(options, location);
+    const std::string dictionaryFile = DictionaryFile(options.dictionary, programDirectory);
+    return options.filter ? ConvertStream(options, dictionaryFile) : ConvertFolder(options, dictionaryFile);
 }
 
 } // namespace

@@ -17,7 +17,7 @@ namespace fanjian::testing {
 namespace fs = std::filesystem;
 
 pid_t StartProcess(const std::string& program, const std::vector<std::string>& args, int in, int out, int err,
-                   const fs::path& folder, std::vector<std::string> environment)
+                   const fs::path& folder)
 {
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
@@ -48,8 +48,6 @@ pid_t StartProcess(const std::string& program, const std::vector<std::string>& a
         standard.sa_handler = SIG_DFL;
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
             ::sigaction(signal, &standard, nullptr);
-        for (std::string& setting : environment)
-            ::putenv(setting.data());
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -75,7 +73,7 @@ Ending WaitFor(pid_t pid)
 }
 
 ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input,
-                   const fs::path& folder, const std::vector<std::string>& environment)
+                   const fs::path& folder)
 {
     const TempDir temp;
     WriteFile(temp.path() / "in", input);
@@ -84,7 +82,7 @@ ToolRun RunProgram(const std::string& program, const std::vector<std::string>& a
     const int err = ::open((temp.path() / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (in < 0 || out < 0 || err < 0)
         throw std::runtime_error("cannot open the child's files");
-    const pid_t pid = StartProcess(program, args, in, out, err, folder, environment);
+    const pid_t pid = StartProcess(program, args, in, out, err, folder);
     ::close(in);
     ::close(out);
     ::close(err);
@@ -95,10 +93,9 @@ ToolRun RunProgram(const std::string& program, const std::vector<std::string>& a
     return run;
 }
 
-ToolRun RunConvert(const std::vector<std::string>& args, const std::string& input, const fs::path& folder,
-                   const std::vector<std::string>& environment)
+ToolRun RunConvert(const std::vector<std::string>& args, const std::string& input, const fs::path& folder)
 {
-    return RunProgram(FANJIAN_CONVERT, args, input, folder, environment);
+    return RunProgram(FANJIAN_CONVERT, args, input, folder);
 }
 
 std::vector<std::pair<std::string, std::string>> TreeFiles(const fs::path& root)

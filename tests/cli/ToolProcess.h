@@ -10,9 +10,9 @@ namespace fanjian::testing {
 
 // Starts a program as a child process with the given descriptors as its standard input, output
 // and error (-1: /dev/null), in `folder` (empty: this process's folder), with the stop signals and
-// SIGPIPE at their defaults as under a shell, and `environment` ("NAME=value") added.
+// SIGPIPE at their defaults as under a shell.
 pid_t StartProcess(const std::string& program, const std::vector<std::string>& args, int in, int out, int err,
-                   const std::filesystem::path& folder = {}, std::vector<std::string> environment = {});
+                   const std::filesystem::path& folder = {});
 
 // How a child ended.
 struct Ending {
@@ -31,11 +31,11 @@ struct ToolRun {
     std::string err;
 };
 ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = {},
-                   const std::filesystem::path& folder = {}, const std::vector<std::string>& environment = {});
+                   const std::filesystem::path& folder = {});
 
 // fanjian-convert as built, beside the build's mervik.pcx.
 ToolRun RunConvert(const std::vector<std::string>& args, const std::string& input = {},
-                   const std::filesystem::path& folder = {}, const std::vector<std::string>& environment = {});
+                   const std::filesystem::path& folder = {});
 
 // Every file under `root` (relative path -> bytes).
 std::vector<std::pair<std::string, std::string>> TreeFiles(const std::filesystem::path& root);
