@@ -5,6 +5,7 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyle>
@@ -95,10 +96,22 @@ bool DirectoryList::setPath(const QString& folder)
     struct Subfolder {
         QString shown;
         std::string name;
+        QString charset;
     };
     std::vector<Subfolder> subfolders;
-    for (const std::string& name : *subfolderNames)
-        subfolders.push_back({ReadableName(name), name});
+    for (const std::string& name : *subfolderNames) {
+        Subfolder subfolder{{}, name, {}};
+        subfolder.shown = ReadableName(name, &subfolder.charset);
+        subfolders.push_back(std::move(subfolder));
+    }
+    // Names that read alike (中文 in Big5 and in GB2312 bytes) say in which charset they were read.
+    QHash<QString, int> alike;
+    for (const Subfolder& subfolder : subfolders)
+        ++alike[subfolder.shown];
+    for (Subfolder& subfolder : subfolders) {
+        if (alike.value(subfolder.shown) > 1 && !subfolder.charset.isEmpty())
+            subfolder.shown += QStringLiteral("（%1）").arg(subfolder.charset);
+    }
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(subfolders.begin(), subfolders.end(), [&collator](const Subfolder& a, const Subfolder& b) {

@@ -158,19 +158,26 @@ std::string PathBytes(const QString& exact)
     return bytes;
 }
 
-QString ReadableName(std::string_view name)
+QString ReadableName(std::string_view name, QString* charset)
 {
+    auto readIn = [charset](const char* name, const QString& text) {
+        if (charset != nullptr)
+            *charset = QString::fromLatin1(name);
+        return WithControlsEscaped(text);
+    };
     if (IsAscii(name))
-        return WithControlsEscaped(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+        return readIn("UTF-8", QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
     if (std::optional<QString> text = Utf8().DecodeAll(name))
-        return WithControlsEscaped(*text);
+        return readIn("UTF-8", *text);
     std::optional<QString> big5 = Big5().DecodeAll(name);
     std::optional<QString> gb2312 = Gb2312().DecodeAll(name);
-    if (big5 && gb2312)
-        return WithControlsEscaped(UncommonCharacters(name, false) < UncommonCharacters(name, true) ? *gb2312 : *big5);
-    if (big5 || gb2312)
-        return WithControlsEscaped(big5 ? *big5 : *gb2312);
-    return WithControlsEscaped(DecodeUtf8(name, AppendEscaped));
+    if (big5 && gb2312 && UncommonCharacters(name, false) < UncommonCharacters(name, true))
+        big5.reset();
+    if (big5)
+        return readIn("Big5", *big5);
+    if (gb2312)
+        return readIn("GB2312", *gb2312);
+    return readIn("", DecodeUtf8(name, AppendEscaped));
 }
 
 QString ReadablePath(std::string_view path)

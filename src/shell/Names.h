@@ -25,8 +25,10 @@ QString ExactPath(std::string_view bytes);
 // The bytes of an exact form: UTF-8, with each lone surrogate U+DC80..U+DCFF turned back into its byte.
 std::string PathBytes(const QString& exact);
 
-// The readable form of one name (no '/').
-QString ReadableName(std::string_view name);
+// The readable form of one name (no '/'). Where `charset` is given, it is set to the name of the
+// charset the name was read in ("UTF-8", "Big5" or "GB2312"), or to an empty text where bytes
+// had to be escaped.
+QString ReadableName(std::string_view name, QString* charset = nullptr);
 // The readable form of a path: each name between the '/' separators made readable.
 QString ReadablePath(std::string_view path);
 // The readable form of a path in its exact form.
