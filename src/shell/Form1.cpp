@@ -231,6 +231,7 @@ void Form1::StartRun(ConversionDirection direction)
     Label5->setToolTip({});
     const RunningState running(running_, Command2, Command3);
     characterCountPending_ = false;
+    fileName_.pending = fileCount_.pending = characterCountShown_.pending = false;
     // The run's first yield handles the events at once.
     lastClockCheck_ = std::chrono::steady_clock::now();
     lastEventPass_ = lastClockCheck_ - eventPassInterval_;
@@ -240,10 +241,12 @@ void Form1::StartRun(ConversionDirection direction)
     try {
         result = ConversionRun().Run(direction, folderPath, programDirectory, *this);
     } catch (const ProgramClosing&) {
-        ShowAddedItems();
+        ShowPendingTexts();
+        ShowAddedItems(true);
         return; // the window is closed and the program is ending
     }
-    ShowAddedItems();
+    ShowPendingTexts();
+    ShowAddedItems(true);
     ShowReasons(result, folderPath);
 }
 
@@ -272,10 +275,18 @@ void Form1::ShowReasons(const RunResult& result, const std::string& folderPath)
         std::fflush(stderr);
 }
 
-void Form1::ShowAddedItems()
+void Form1::ShowAddedItems(bool now)
 {
-    List1->showAddedItems();
-    List2->showAddedItems();
+    List1->showAddedItems(now);
+    List2->showAddedItems(now);
+}
+
+void Form1::setEventPassInterval(std::chrono::microseconds interval)
+{
+    eventPassInterval_ = interval;
+    const auto showInterval = interval.count() == 0 ? std::chrono::milliseconds(0) : ProgressList::kShowInterval;
+    List1->setShowInterval(showInterval);
+    List2->setShowInterval(showInterval);
 }
 
 void Form1::ClearSourceList()
@@ -310,17 +321,15 @@ void Form1::ShowStatus(std::string_view text)
 
 void Form1::ShowFileName(std::string_view text)
 {
-    // "檔名 " and the file's name, which is bytes.
-    if (text.starts_with(kFileNamePrefix))
-        Label6->setText(FromUtf8(kFileNamePrefix) + ReadableName(text.substr(kFileNamePrefix.size())));
-    else
-        Label6->setText(ReadableName(text));
+    fileName_.text.assign(text);
+    fileName_.pending = true;
     OtherTextShown();
 }
 
 void Form1::ShowFileCount(std::string_view text)
 {
-    Label7->setText(FromUtf8(text));
+    fileCount_.text.assign(text);
+    fileCount_.pending = true;
     OtherTextShown();
 }
 
@@ -331,18 +340,37 @@ void Form1::ShowCharacterCount(std::string_view text)
     characterCountPending_ = true;
 }
 
-void Form1::FlushCharacterCount()
+void Form1::KeepCharacterCount()
 {
     if (!characterCountPending_)
         return;
     characterCountPending_ = false;
-    Label9->setText(FromUtf8(characterCount_));
+    characterCountShown_.text.assign(characterCount_);
+    characterCountShown_.pending = true;
+}
+
+void Form1::ShowPendingTexts()
+{
+    KeepCharacterCount();
+    if (fileName_.pending) {
+        // "檔名 " and the file's name, which is bytes.
+        const std::string_view text = fileName_.text;
+        if (text.starts_with(kFileNamePrefix))
+            Label6->setText(FromUtf8(kFileNamePrefix) + ReadableName(text.substr(kFileNamePrefix.size())));
+        else
+            Label6->setText(ReadableName(text));
+    }
+    if (fileCount_.pending)
+        Label7->setText(FromUtf8(fileCount_.text));
+    if (characterCountShown_.pending)
+        Label9->setText(FromUtf8(characterCountShown_.text));
+    fileName_.pending = fileCount_.pending = characterCountShown_.pending = false;
 }
 
 void Form1::OtherTextShown()
 {
-    // Any other text may be the run's last: show the newest count while its text is still valid.
-    FlushCharacterCount();
+    // Any other text may be the run's last: keep the newest count while its text is still valid.
+    KeepCharacterCount();
     CheckClockSoon();
 }
 
@@ -362,7 +390,7 @@ void Form1::ProcessPendingEvents()
     if (now - lastEventPass_ < eventPassInterval_)
         return;
 
-    FlushCharacterCount();
+    ShowPendingTexts();
     ShowAddedItems();
     QCoreApplication::processEvents();
     lastEventPass_ = Clock::now();

@@ -61,7 +61,8 @@ public:
     void ShowStatus(std::string_view text) override;
     void ShowFileName(std::string_view text) override;
     void ShowFileCount(std::string_view text) override;
-    // Keeps the newest text only; it reaches Label9 at the next pass over the events.
+    // ShowFileName, ShowFileCount and ShowCharacterCount keep the newest text only; it reaches its
+    // label at the next pass over the events.
     void ShowCharacterCount(std::string_view text) override;
     // Handles the waiting events unless the last pass was less than kEventPassInterval ago.
     // Throws ProgramClosing when the window was closed meanwhile.
@@ -71,8 +72,9 @@ public:
     // of times, at a few nanoseconds apart. The window handles its events at most this often,
     // which keeps it repainting and taking input while costing the run next to nothing.
     static constexpr std::chrono::milliseconds kEventPassInterval{10};
-    // For tests that act from inside a run's yields without running for long.
-    void setEventPassInterval(std::chrono::microseconds interval) noexcept { eventPassInterval_ = interval; }
+    // For tests that act from inside a run's yields without running for long: 0 makes every call
+    // a pass, and puts the lists' new items in at every pass.
+    void setEventPassInterval(std::chrono::microseconds interval);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -83,13 +85,14 @@ private:
     template <class Control>
     Control* Place(Control* control, const char* name, const QRect& twips);
     void ShowReasons(const RunResult& result, const std::string& folderPath);
-    void ShowAddedItems();
+    void ShowAddedItems(bool now = false);
     // Every text a control of either window can show, with the control's box in twips.
     std::vector<TextBox> TextBoxes(const QWidget& chooserOk) const;
     void StartRun(ConversionDirection direction);
     void ShowChooser();
     void OpenLink(const QLabel* link);
-    void FlushCharacterCount();
+    void KeepCharacterCount();
+    void ShowPendingTexts();
     void OtherTextShown();
 
     Desktop desktop_;
@@ -126,10 +129,20 @@ private:
     bool running_ = false;
     bool closed_ = false;
 
-    // The newest text for Label9, not shown yet; the run keeps it valid until its next count or
+    // The newest text for Label9, not kept yet; the run keeps it valid until its next count or
     // until it returns.
     std::string_view characterCount_;
     bool characterCountPending_ = false;
+    // Texts for Label6, Label7 and Label9 not shown yet. A run changes them for every file and
+    // every character, far more often than the window passes over its events; setting a label's
+    // text costs more than copying it, so each label takes the newest at the next pass.
+    struct PendingText {
+        std::string text;
+        bool pending = false;
+    };
+    PendingText fileName_;
+    PendingText fileCount_;
+    PendingText characterCountShown_;
 
     // Reading the clock costs more than a character's conversion, so ProcessPendingEvents reads
     // it only every callsPerClockCheck_ calls, a number kept such that the checks come roughly

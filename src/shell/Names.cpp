@@ -182,6 +182,15 @@ QString ReadableName(std::string_view name, QString* charset)
 
 QString ReadablePath(std::string_view path)
 {
+    // Most paths are plain ASCII or UTF-8 as a whole.
+    auto hasControls = [](const QString& text) { return std::any_of(text.begin(), text.end(), IsControl); };
+    if (IsAscii(path)) {
+        QString text = QString::fromLatin1(path.data(), static_cast<qsizetype>(path.size()));
+        if (!hasControls(text))
+            return text;
+    } else if (std::optional<QString> text = Utf8().DecodeAll(path); text && !hasControls(*text)) {
+        return *text;
+    }
     QString text;
     std::size_t start = 0;
     for (;;) {

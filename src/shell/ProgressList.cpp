@@ -8,6 +8,8 @@
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
+#include <algorithm>
+
 namespace fanjian {
 
 namespace {
@@ -70,24 +72,32 @@ void ProgressList::addItemLater(const QString& text)
     added_.append(text);
 }
 
-void ProgressList::showAddedItems()
+void ProgressList::showAddedItems(bool now)
 {
     if (added_.isEmpty())
+        return;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    if (!now && showInterval_.count() > 0 && start - lastInsertionStart_ < std::max<Clock::duration>(showInterval_, 9 * lastInsertion_))
         return;
     addItems(added_);
     added_.clear();
     doItemsLayout();
+    lastInsertionStart_ = start;
+    lastInsertion_ = Clock::now() - start;
 }
 
 void ProgressList::setLastItemToolTip(const QString& toolTip)
 {
-    showAddedItems();
+    showAddedItems(true);
     if (QListWidgetItem* last = item(count() - 1))
         last->setToolTip(toolTip);
 }
 
 void ProgressList::paintEvent(QPaintEvent* event)
 {
+    // Inserted rows undo the layout; a view paints no row it has not laid out.
+    executeDelayedItemsLayout();
     QListWidget::paintEvent(event);
     // With no item there is no current item to carry the focus frame: the list draws one itself.
     if (count() > 0 || !hasFocus())
