@@ -907,9 +907,9 @@ void Form1Test::failuresAndRejectionsTellTheirCauseInTooltips_data()
     QTest::newRow("a relative path") << "relative" << "「site」不是完整路徑：請輸入以 / 開頭的完整資料夾路徑";
     QTest::newRow("the root") << "root" << "不能轉換根資料夾「/」：請輸入 / 底下的資料夾的完整路徑";
     QTest::newRow("a folder that is not there") << "missing" << "找不到這個資料夾或檔案：%1/nowhere";
-    QTest::newRow("a file named GB") << "file GB" << "已有同名的檔案：%1/GB";
+    QTest::newRow("a file named GB") << "file GB" << "路徑中有一項不是資料夾：%1/GB";
     QTest::newRow("a damaged dictionary") << "dictionary" << "字典檔已損毀或無法讀取";
-    QTest::newRow("an output that is a FIFO") << "fifo" << "這不是一般檔案（是 FIFO 或裝置）：%1/GB/a.htm";
+    QTest::newRow("an output that is a FIFO") << "fifo" << "這不是一般檔案（是資料夾、FIFO、socket 或裝置）：%1/GB/a.htm";
 }
 
 void Form1Test::failuresAndRejectionsTellTheirCauseInTooltips()
