@@ -15,3 +15,10 @@ fanjian_add_qt_test(form1_tests shell/Form1Test.cpp)
 fanjian_add_qt_test(form2_tests shell/Form2Test.cpp)
 
 fanjian_add_qt_test(program_tests shell/ProgramTest.cpp)
+
+# The texts that must fit, again at the desktop scale factors of HiDPI screens.
+foreach(scale 1.5 2)
+  add_test(NAME form1_tests_scale_${scale} COMMAND form1_tests textsFitAtEveryFontSize)
+  set_tests_properties(form1_tests_scale_${scale} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=${scale}" TIMEOUT 120)
+endforeach()

@@ -1,5 +1,8 @@
 #include "shell/Desktop.h"
 
+#include "shell/Names.h"
+#include "shell/Twips.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -10,13 +13,44 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <climits>
+#include <cmath>
+#include <string>
+
+#include <unistd.h>
+
 namespace fanjian {
+
+namespace {
+
+// The folder of the running executable, its bytes as they are: the program finds its dictionary
+// there also when a folder on the way is named in Big5 bytes.
+QString ProgramDirectory()
+{
+    std::string executable(PATH_MAX, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", executable.data(), executable.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= executable.size())
+        return WithoutTrailingSeparator(QCoreApplication::applicationDirPath());
+    executable.resize(static_cast<std::size_t>(length));
+    return WithoutTrailingSeparator(ExactPath(executable.substr(0, executable.rfind('/') + 1)));
+}
+
+QString WorkingFolder()
+{
+    std::string folder(PATH_MAX, '\0');
+    if (::getcwd(folder.data(), folder.size()) == nullptr)
+        return QDir::currentPath();
+    folder.resize(std::char_traits<char>::length(folder.c_str()));
+    return ExactPath(folder);
+}
+
+} // namespace
 
 Desktop SystemDesktop()
 {
     return Desktop{
-        .programDirectory = WithoutTrailingSeparator(QCoreApplication::applicationDirPath()),
-        .workingFolder = QDir::currentPath(),
+        .programDirectory = ProgramDirectory(),
+        .workingFolder = WorkingFolder(),
         .volumes = &MountedVolumes,
         .openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); },
         .endProgram = [] { QCoreApplication::quit(); },
@@ -41,24 +75,20 @@ QStringList MountedVolumes()
     return roots;
 }
 
-QRect TwipsRect(int left, int top, int width, int height)
+QPoint CentredPosition(const QRect& screen, const QSize& outer, double twipsFactor)
 {
-    return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
-}
-
-QPoint CentredPosition(const QRect& screen, const QSize& outer)
-{
-    auto centre = [](int screenPixels, int outerPixels) {
-        const int differenceTwips = (screenPixels - outerPixels) * kTwipsPerPixel;
-        const int halfTwips = differenceTwips / 2; // truncates toward zero
-        return halfTwips / kTwipsPerPixel;         // whole pixels, toward zero again
+    const double twipsPerPixel = Twips::kPerPixel / twipsFactor;
+    auto centre = [twipsPerPixel](int screenPixels, int outerPixels) {
+        const auto differenceTwips = static_cast<long>(std::trunc((screenPixels - outerPixels) * twipsPerPixel));
+        const long halfTwips = differenceTwips / 2; // truncates toward zero
+        return static_cast<int>(std::trunc(static_cast<double>(halfTwips) / twipsPerPixel)); // toward zero again
     };
     return screen.topLeft() + QPoint(centre(screen.width(), outer.width()), centre(screen.height(), outer.height()));
 }
 
 namespace {
 
-void Centre(QWidget& window)
+void Centre(QWidget& window, double twipsFactor)
 {
     QScreen* screen = window.screen();
     if (screen == nullptr)
@@ -71,16 +101,17 @@ void Centre(QWidget& window)
         outer += QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
     }
     // For a window, move() places the outer frame's top left corner.
-    window.move(CentredPosition(screen->geometry(), outer));
+    window.move(CentredPosition(screen->geometry(), outer, twipsFactor));
 }
 
 // On X11 the frame of a window is known only once the window manager has framed the mapped
 // window. The first move or resize that shows a frame centres the window again, frame included.
 class CentreWhenFramed : public QObject {
 public:
-    explicit CentreWhenFramed(QWidget& window)
+    CentreWhenFramed(QWidget& window, double twipsFactor)
         : QObject(&window)
         , window_(window)
+        , twipsFactor_(twipsFactor)
     {
         window.installEventFilter(this);
     }
@@ -91,23 +122,24 @@ public:
         if (geometry && window_.isVisible() && window_.frameGeometry().size() != window_.size()) {
             window_.removeEventFilter(this);
             deleteLater();
-            Centre(window_);
+            Centre(window_, twipsFactor_);
         }
         return false;
     }
 
 private:
     QWidget& window_;
+    double twipsFactor_;
 };
 
 } // namespace
 
-void CentreOnScreen(QWidget& window)
+void CentreOnScreen(QWidget& window, double twipsFactor)
 {
-    Centre(window);
+    Centre(window, twipsFactor);
     const QWindow* handle = window.windowHandle();
     if (handle == nullptr || handle->frameMargins().isNull())
-        new CentreWhenFramed(window);
+        new CentreWhenFramed(window, twipsFactor);
 }
 
 QString WithoutTrailingSeparator(QString path)

@@ -18,9 +18,11 @@ namespace fanjian {
 // tests hand in their own folders and volumes and catch links and the end of the program, so
 // that no test opens a browser or leaves the process.
 struct Desktop {
-    // The folder of the running executable; the main window keeps it as FFile.
+    // The folder of the running executable; the main window keeps it as FFile. Like every path
+    // the windows hold, in its exact form (see Names.h).
     QString programDirectory;
-    // The folder the program was started in; the folder chooser starts there at every opening.
+    // The folder the program was started in (exact form); the folder chooser starts there at
+    // every opening.
     QString workingFolder;
     // Mount points of the volumes the folder chooser offers in Drive1.
     std::function<QStringList()> volumes;
@@ -38,18 +40,15 @@ QIcon ProgramIcon();
 // Mount points of the mounted, ready volumes of real file systems, sorted.
 QStringList MountedVolumes();
 
-// Window geometry is written in twips (1/1440 inch) and drawn in logical pixels, 15 twips each.
-inline constexpr int kTwipsPerPixel = 15;
-constexpr int Pixels(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
-QRect TwipsRect(int left, int top, int width, int height);
-
-// Top left corner, in pixels, of a window of outer size `outer` centred on `screen`: the difference
-// of the sizes, in whole twips, halved by an integer division that truncates toward zero, so that
-// an odd difference loses its half and a window larger than the screen gets a negative position.
-QPoint CentredPosition(const QRect& screen, const QSize& outer);
+// Top left corner, in pixels, of a window of outer size `outer` centred on `screen`, where a pixel
+// is `twipsFactor` times 15 twips (see Twips): the difference of the sizes, in whole twips (toward
+// zero), halved by an integer division that truncates toward zero, back in whole pixels toward
+// zero, so that an odd difference loses its half and a window larger than the screen gets a
+// negative position.
+QPoint CentredPosition(const QRect& screen, const QSize& outer, double twipsFactor = 1.0);
 // Moves a window that is not shown yet to the middle of its screen, frame included. Where the
 // frame becomes known only after the window is shown (X11), the window is centred once more then.
-void CentreOnScreen(QWidget& window);
+void CentreOnScreen(QWidget& window, double twipsFactor);
 
 // "/a/b/" -> "/a/b"; "/" stays "/".
 QString WithoutTrailingSeparator(QString path);

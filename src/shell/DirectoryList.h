@@ -7,13 +7,17 @@ namespace fanjian {
 
 // A directory list: the chain of folders from "/" down to the current folder, each one step
 // further in, then the current folder's immediate subfolders, one step further still. A
-// double-click (or Enter) opens the entry under it; a single click only highlights it.
+// double-click (or Enter) opens the entry under it; a single click only highlights it. The current
+// folder, the one OK hands over, is shown in bold whatever is highlighted.
+//
+// Folders are listed by their bytes, whatever their names' encoding: each entry shows its name
+// in readable form and keeps its path in exact form (see Names.h).
 class DirectoryList : public QTreeWidget {
     Q_OBJECT
 public:
     explicit DirectoryList(QWidget* parent = nullptr);
 
-    // The current folder: an absolute path without a trailing "/", except "/" itself.
+    // The current folder: an absolute path (exact form) without a trailing "/", except "/" itself.
     const QString& path() const noexcept { return path_; }
     // Makes `folder` the current folder and lists it anew. A folder that does not exist or cannot
     // be listed leaves the list as it was and gives false.
@@ -23,7 +27,7 @@ public:
     // not even "/" can be listed.
     bool setNearestPath(const QString& folder);
 
-    // Full path of an entry of the list.
+    // Full path of an entry of the list, in exact form.
     static QString EntryPath(const QTreeWidgetItem& entry);
 
 protected:

@@ -4,6 +4,9 @@
 #include "shell/BoxLabel.h"
 #include "shell/Form2.h"
 #include "shell/Maker.h"
+#include "shell/Names.h"
+#include "shell/ProgressList.h"
+#include "shell/Reasons.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -14,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include <cstdio>
 
 namespace fanjian {
 
@@ -24,38 +28,7 @@ QString FromUtf8(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-template <class Control>
-Control* Place(Control* control, const char* name, const QRect& geometry)
-{
-    control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(geometry);
-    return control;
-}
-
-BoxLabel* MakeLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text = {},
-                    Qt::Alignment horizontal = Qt::AlignLeft)
-{
-    auto* label = Place(new BoxLabel(text, parent), name, geometry);
-    label->setAlignment(horizontal | Qt::AlignTop);
-    return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& geometry, const QString& caption)
-{
-    auto* button = Place(new QPushButton(caption, parent), name, geometry);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QListWidget* MakeList(QWidget* parent, const char* name, const QRect& geometry)
-{
-    auto* list = Place(new QListWidget(parent), name, geometry);
-    list->setSelectionMode(QAbstractItemView::SingleSelection);
-    list->setUniformItemSizes(true);
-    // Long paths are cut at the right edge, with a scroll bar, rather than shortened with "...".
-    list->setTextElideMode(Qt::ElideNone);
-    return list;
-}
+constexpr std::string_view kFileNamePrefix = "檔名 ";
 
 void SetUnderline(QLabel* label, bool underline)
 {
@@ -105,10 +78,17 @@ Form1::Form1(Desktop desktop, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("網站繁簡轉換"));
     setWindowIcon(ProgramIcon());
-    setFixedSize(Pixels(7215), Pixels(4965));
     BuildControls();
+
+    // The chooser's OK button in the application's font and style, for its caption's sake.
+    const QPushButton chooserOk(QString::fromUtf8(Form2::kOkCaption));
+    twips_ = Twips(FittingFactor(TextBoxes(chooserOk)));
+    for (const Placed& placed : placed_)
+        placed.control->setGeometry(twips_.Rect(placed.twips.x(), placed.twips.y(), placed.twips.width(), placed.twips.height()));
+    setFixedSize(twips_.Size(7215, 4965));
+
     List1->setFocus();
-    CentreOnScreen(*this);
+    CentreOnScreen(*this, twips_.factor());
 }
 
 Form1::~Form1()
@@ -116,30 +96,51 @@ Form1::~Form1()
     delete chooser_.data();
 }
 
+template <class Control>
+Control* Form1::Place(Control* control, const char* name, const QRect& twips)
+{
+    control->setObjectName(QString::fromLatin1(name));
+    placed_.push_back({control, twips});
+    return control;
+}
+
 void Form1::BuildControls()
 {
-    Text1 = Place(new QLineEdit(this), "Text1", TwipsRect(0, 120, 4335, 270));
-    Command1 = MakeButton(this, "Command1", TwipsRect(4440, 120, 1095, 255), QStringLiteral("轉檔路徑"));
-    List1 = MakeList(this, "List1", TwipsRect(0, 480, 2775, 3480));
-    List2 = MakeList(this, "List2", TwipsRect(4320, 480, 2895, 3480));
-    Command2 = MakeButton(this, "Command2", TwipsRect(2880, 600, 1335, 375), QStringLiteral("繁體轉簡體"));
-    Command3 = MakeButton(this, "Command3", TwipsRect(2880, 1200, 1335, 375), QStringLiteral("簡體轉繁體"));
-    Label5 = MakeLabel(this, "Label5", TwipsRect(2880, 1680, 1335, 255));
-    Label6 = MakeLabel(this, "Label6", TwipsRect(2880, 2040, 1335, 735));
-    Label7 = MakeLabel(this, "Label7", TwipsRect(2880, 2880, 1335, 255), {}, Qt::AlignHCenter);
-    Label9 = MakeLabel(this, "Label9", TwipsRect(2880, 3120, 1335, 255), {}, Qt::AlignHCenter);
+    auto label = [this](QWidget* parent, const char* name, const QRect& twips, const QString& text = {},
+                        Qt::Alignment horizontal = Qt::AlignLeft) {
+        auto* control = Place(new BoxLabel(text, parent), name, twips);
+        control->setAlignment(horizontal | Qt::AlignTop);
+        return control;
+    };
+    auto button = [this](const char* name, const QRect& twips, const QString& caption) {
+        auto* control = Place(new QPushButton(caption, this), name, twips);
+        control->setAutoDefault(false);
+        return control;
+    };
+    Text1 = Place(new QLineEdit(this), "Text1", QRect(0, 120, 4335, 270));
+    Command1 = button("Command1", QRect(4440, 120, 1095, 255), QStringLiteral("轉檔路徑"));
+    List1 = Place(new ProgressList(this), "List1", QRect(0, 480, 2775, 3480));
+    List2 = Place(new ProgressList(this), "List2", QRect(4320, 480, 2895, 3480));
+    Command2 = button("Command2", QRect(2880, 600, 1335, 375), QStringLiteral("繁體轉簡體"));
+    Command3 = button("Command3", QRect(2880, 1200, 1335, 375), QStringLiteral("簡體轉繁體"));
+    Label5 = label(this, "Label5", QRect(2880, 1680, 1335, 255));
+    Label6 = label(this, "Label6", QRect(2880, 2040, 1335, 735));
+    // A file name is one long word: its lines fill up to the edge.
+    static_cast<BoxLabel*>(Label6)->setWrapMode(QTextOption::WrapAnywhere);
+    Label7 = label(this, "Label7", QRect(2880, 2880, 1335, 255), {}, Qt::AlignHCenter);
+    Label9 = label(this, "Label9", QRect(2880, 3120, 1335, 255), {}, Qt::AlignHCenter);
 
-    Frame1 = Place(new QGroupBox(QString::fromUtf8(maker::kCaption), this), "Frame1", TwipsRect(0, 4080, 7215, 855));
+    Frame1 = Place(new QGroupBox(QString::fromUtf8(maker::kCaption), this), "Frame1", QRect(0, 4080, 7215, 855));
     // The caption sits on the frame's top line, as a classic frame draws it; the labels inside keep
     // their places below it.
     Frame1->setStyleSheet(QStringLiteral("QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px;"
                                          " margin-top: 0.5em; }"
                                          "QGroupBox#Frame1::title { subcontrol-origin: margin; left: 6px;"
                                          " padding: 0 2px; }"));
-    Label1 = MakeLabel(Frame1, "Label1", TwipsRect(120, 240, 5175, 255), QString::fromUtf8(maker::kContactLine));
-    Label2 = MakeLabel(Frame1, "Label2", TwipsRect(5265, 240, 1810, 255), QString::fromUtf8(maker::kMailAddress));
-    Label3 = MakeLabel(Frame1, "Label3", TwipsRect(120, 480, 375, 255), QStringLiteral("網站"));
-    Label4 = MakeLabel(Frame1, "Label4", TwipsRect(600, 480, 2055, 255), QString::fromUtf8(maker::kWebAddress));
+    Label1 = label(Frame1, "Label1", QRect(120, 240, 5175, 255), QString::fromUtf8(maker::kContactLine));
+    Label2 = label(Frame1, "Label2", QRect(5265, 240, 1810, 255), QString::fromUtf8(maker::kMailAddress));
+    Label3 = label(Frame1, "Label3", QRect(120, 480, 375, 255), QStringLiteral("網站"));
+    Label4 = label(Frame1, "Label4", QRect(600, 480, 2055, 255), QString::fromUtf8(maker::kWebAddress));
 
     for (QLabel* link : {Label2, Label4}) {
         QPalette palette = link->palette();
@@ -167,6 +168,38 @@ void Form1::BuildControls()
     connect(Command3, &QPushButton::clicked, this, [this] { StartRun(ConversionDirection::SimplifiedToTraditional); });
 }
 
+std::vector<TextBox> Form1::TextBoxes(const QWidget& chooserOk) const
+{
+    auto placed = [this](const QWidget* control) {
+        for (const Placed& entry : placed_) {
+            if (entry.control == control)
+                return entry.twips;
+        }
+        return QRect();
+    };
+    auto box = [&placed](const QWidget* control, QStringList texts) { return TextBox{control, placed(control), std::move(texts)}; };
+    auto own = [](const QWidget* control) { return control->property("text").toString(); };
+    const QString status[] = {FromUtf8(texts::Status(ConversionDirection::TraditionalToSimplified)),
+                              FromUtf8(texts::Status(ConversionDirection::SimplifiedToTraditional)),
+                              FromUtf8(texts::Completion(ConversionDirection::TraditionalToSimplified)),
+                              FromUtf8(texts::Completion(ConversionDirection::SimplifiedToTraditional)),
+                              FromUtf8(texts::kFailureStatus)};
+    return {
+        box(Command1, {own(Command1)}),
+        box(Command2, {own(Command2)}),
+        box(Command3, {own(Command3)}),
+        box(Label5, QStringList(std::begin(status), std::end(status))),
+        box(Label6, {FromUtf8(kFileNamePrefix) + QLatin1String(kLongestShownName)}),
+        box(Label7, {QStringLiteral("第 99999 檔案")}),
+        box(Label9, {QStringLiteral("第 99999999 字")}),
+        box(Label1, {own(Label1)}),
+        box(Label2, {own(Label2)}),
+        box(Label3, {own(Label3)}),
+        box(Label4, {own(Label4)}),
+        TextBox{&chooserOk, Form2::kOkTwips, {own(&chooserOk)}},
+    };
+}
+
 Form2* Form1::chooser() const
 {
     return chooser_ != nullptr && chooser_->isVisible() ? chooser_.data() : nullptr;
@@ -181,8 +214,11 @@ void Form1::ShowChooser()
         return;
     }
     // A chooser that was closed is deleted by Qt in its own time; a new one starts afresh.
-    chooser_ = new Form2(desktop_.workingFolder, desktop_.volumes ? desktop_.volumes() : QStringList());
-    connect(chooser_, &Form2::folderChosen, Text1, &QLineEdit::setText);
+    chooser_ = new Form2(desktop_.workingFolder, desktop_.volumes ? desktop_.volumes() : QStringList(), twips_);
+    connect(chooser_, &Form2::folderChosen, this, [this](const QString& folder) {
+        chosenFolder_ = folder;
+        Text1->setText(ReadablePath(folder));
+    });
     chooser_->show();
 }
 
@@ -190,45 +226,90 @@ void Form1::StartRun(ConversionDirection direction)
 {
     if (running_)
         return;
-    const std::string folderPath = QFile::encodeName(Text1->text()).toStdString();
-    const std::string programDirectory = QFile::encodeName(FFile).toStdString();
-    {
-        const RunningState running(running_, Command2, Command3);
-        characterCountPending_ = false;
-        // The run's first yield handles the events at once.
-        lastClockCheck_ = std::chrono::steady_clock::now();
-        lastEventPass_ = lastClockCheck_ - eventPassInterval_;
-        callsPerClockCheck_ = 1;
-        callsUntilClockCheck_ = 1;
-        try {
-            ConversionRun().Run(direction, folderPath, programDirectory, *this);
-        } catch (const ProgramClosing&) {
-            return; // the window is closed and the program is ending
-        }
+    const std::string folderPath = FolderPathBytes(Text1->text(), chosenFolder_);
+    const std::string programDirectory = PathBytes(FFile);
+    Label5->setToolTip({});
+    const RunningState running(running_, Command2, Command3);
+    characterCountPending_ = false;
+    fileName_.pending = fileCount_.pending = characterCountShown_.pending = false;
+    // The run's first yield handles the events at once.
+    lastClockCheck_ = std::chrono::steady_clock::now();
+    lastEventPass_ = lastClockCheck_ - eventPassInterval_;
+    callsPerClockCheck_ = 1;
+    callsUntilClockCheck_ = 1;
+    RunResult result{RunOutcome::Completed, {}};
+    try {
+        result = ConversionRun().Run(direction, folderPath, programDirectory, *this);
+    } catch (const ProgramClosing&) {
+        ShowPendingTexts();
+        ShowAddedItems(true);
+        return; // the window is closed and the program is ending
     }
+    ShowPendingTexts();
+    ShowAddedItems(true);
+    ShowReasons(result, folderPath);
+}
+
+void Form1::ShowReasons(const RunResult& result, const std::string& folderPath)
+{
+    // The texts stay as the run showed them; the cause goes into their tooltips and, for whoever
+    // started the program from a terminal or reads its log, onto standard error.
+    std::string line;
+    if (result.outcome == RunOutcome::PathRejected) {
+        List1->setLastItemToolTip(RejectionReason(folderPath));
+        line = RejectionMessage(folderPath);
+    } else if (result.outcome == RunOutcome::Failed && result.failure) {
+        const QString reason = FailureReason(*result.failure);
+        Label5->setToolTip(reason);
+        for (int row = List1->count() - 2; row < List1->count(); ++row) {
+            if (QListWidgetItem* item = List1->item(row))
+                item->setToolTip(reason);
+        }
+        line = result.failure->message;
+    }
+    if (line.empty())
+        return;
+    line = "fanjian: " + line + "\n";
+    // Nothing more can be done where standard error takes no more.
+    if (std::fwrite(line.data(), 1, line.size(), stderr) == line.size())
+        std::fflush(stderr);
+}
+
+void Form1::ShowAddedItems(bool now)
+{
+    List1->showAddedItems(now);
+    List2->showAddedItems(now);
+}
+
+void Form1::setEventPassInterval(std::chrono::microseconds interval)
+{
+    eventPassInterval_ = interval;
+    const auto showInterval = interval.count() == 0 ? std::chrono::milliseconds(0) : ProgressList::kShowInterval;
+    List1->setShowInterval(showInterval);
+    List2->setShowInterval(showInterval);
 }
 
 void Form1::ClearSourceList()
 {
-    List1->clear();
+    List1->clearItems();
     OtherTextShown();
 }
 
 void Form1::AddSourceListItem(std::string_view text)
 {
-    List1->addItem(FromUtf8(text));
+    List1->addItemLater(ReadablePath(text));
     OtherTextShown();
 }
 
 void Form1::ClearResultList()
 {
-    List2->clear();
+    List2->clearItems();
     OtherTextShown();
 }
 
 void Form1::AddResultListItem(std::string_view text)
 {
-    List2->addItem(FromUtf8(text));
+    List2->addItemLater(ReadablePath(text));
     OtherTextShown();
 }
 
@@ -240,13 +321,15 @@ void Form1::ShowStatus(std::string_view text)
 
 void Form1::ShowFileName(std::string_view text)
 {
-    Label6->setText(FromUtf8(text));
+    fileName_.text.assign(text);
+    fileName_.pending = true;
     OtherTextShown();
 }
 
 void Form1::ShowFileCount(std::string_view text)
 {
-    Label7->setText(FromUtf8(text));
+    fileCount_.text.assign(text);
+    fileCount_.pending = true;
     OtherTextShown();
 }
 
@@ -257,18 +340,37 @@ void Form1::ShowCharacterCount(std::string_view text)
     characterCountPending_ = true;
 }
 
-void Form1::FlushCharacterCount()
+void Form1::KeepCharacterCount()
 {
     if (!characterCountPending_)
         return;
     characterCountPending_ = false;
-    Label9->setText(FromUtf8(characterCount_));
+    characterCountShown_.text.assign(characterCount_);
+    characterCountShown_.pending = true;
+}
+
+void Form1::ShowPendingTexts()
+{
+    KeepCharacterCount();
+    if (fileName_.pending) {
+        // "檔名 " and the file's name, which is bytes.
+        const std::string_view text = fileName_.text;
+        if (text.starts_with(kFileNamePrefix))
+            Label6->setText(FromUtf8(kFileNamePrefix) + ReadableName(text.substr(kFileNamePrefix.size())));
+        else
+            Label6->setText(ReadableName(text));
+    }
+    if (fileCount_.pending)
+        Label7->setText(FromUtf8(fileCount_.text));
+    if (characterCountShown_.pending)
+        Label9->setText(FromUtf8(characterCountShown_.text));
+    fileName_.pending = fileCount_.pending = characterCountShown_.pending = false;
 }
 
 void Form1::OtherTextShown()
 {
-    // Any other text may be the run's last: show the newest count while its text is still valid.
-    FlushCharacterCount();
+    // Any other text may be the run's last: keep the newest count while its text is still valid.
+    KeepCharacterCount();
     CheckClockSoon();
 }
 
@@ -288,7 +390,8 @@ void Form1::ProcessPendingEvents()
     if (now - lastEventPass_ < eventPassInterval_)
         return;
 
-    FlushCharacterCount();
+    ShowPendingTexts();
+    ShowAddedItems();
     QCoreApplication::processEvents();
     lastEventPass_ = Clock::now();
     if (closed_)
@@ -342,7 +445,7 @@ void Form1::closeEvent(QCloseEvent* event)
     event->accept();
     if (chooser_ != nullptr) {
         // The chooser goes with the window and writes nothing.
-        disconnect(chooser_, nullptr, Text1, nullptr);
+        disconnect(chooser_, nullptr, this, nullptr);
         chooser_->hide();
         chooser_->deleteLater();
     }

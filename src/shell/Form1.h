@@ -3,6 +3,7 @@
 #include "dictionary/ConversionDirection.h"
 #include "conversion/ProgressView.h"
 #include "shell/Desktop.h"
+#include "shell/Twips.h"
 
 #include <QPointer>
 #include <QString>
@@ -11,16 +12,18 @@
 #include <chrono>
 #include <exception>
 #include <string>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 
 namespace fanjian {
 
 class Form2;
+class ProgressList;
+struct RunResult;
 
 // Thrown out of ProcessPendingEvents when the main window was closed during a run: it unwinds the
 // run (which closes its files) back to the click that started it. It is no run failure.
@@ -37,13 +40,20 @@ public:
     explicit Form1(Desktop desktop = SystemDesktop(), QWidget* parent = nullptr);
     ~Form1() override;
 
-    // The program directory, read once at start-up; every run finds the dictionary there.
+    // The program directory (exact form), read once at start-up; every run finds the dictionary there.
     const QString& programDirectory() const noexcept { return FFile; }
+    // A file name of 40 characters, the longest Label6 shows whole (after "檔名 "): every letter
+    // and digit once. The twips factor makes room for it.
+    static constexpr char kLongestShownName[] = "abcdefghijklmnopqrstuvwxyz0123456789.htm";
+    // Twips to pixels for both windows, from the application font when the window was made.
+    const Twips& twips() const noexcept { return twips_; }
+
     // The folder chooser while it is open, else null.
     Form2* chooser() const;
     bool isRunning() const noexcept { return running_; }
 
-    // ProgressView. Texts are UTF-8 and shown as given.
+    // ProgressView. Texts are shown as given, paths and names in readable form (see Names.h).
+    // List items wait for the next pass over the events, which shows them.
     void ClearSourceList() override;
     void AddSourceListItem(std::string_view text) override;
     void ClearResultList() override;
@@ -51,7 +61,8 @@ public:
     void ShowStatus(std::string_view text) override;
     void ShowFileName(std::string_view text) override;
     void ShowFileCount(std::string_view text) override;
-    // Keeps the newest text only; it reaches Label9 at the next pass over the events.
+    // ShowFileName, ShowFileCount and ShowCharacterCount keep the newest text only; it reaches its
+    // label at the next pass over the events.
     void ShowCharacterCount(std::string_view text) override;
     // Handles the waiting events unless the last pass was less than kEventPassInterval ago.
     // Throws ProgramClosing when the window was closed meanwhile.
@@ -61,8 +72,9 @@ public:
     // of times, at a few nanoseconds apart. The window handles its events at most this often,
     // which keeps it repainting and taking input while costing the run next to nothing.
     static constexpr std::chrono::milliseconds kEventPassInterval{10};
-    // For tests that act from inside a run's yields without running for long.
-    void setEventPassInterval(std::chrono::microseconds interval) noexcept { eventPassInterval_ = interval; }
+    // For tests that act from inside a run's yields without running for long: 0 makes every call
+    // a pass, and puts the lists' new items in at every pass.
+    void setEventPassInterval(std::chrono::microseconds interval);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -70,20 +82,37 @@ protected:
 
 private:
     void BuildControls();
+    template <class Control>
+    Control* Place(Control* control, const char* name, const QRect& twips);
+    void ShowReasons(const RunResult& result, const std::string& folderPath);
+    void ShowAddedItems(bool now = false);
+    // Every text a control of either window can show, with the control's box in twips.
+    std::vector<TextBox> TextBoxes(const QWidget& chooserOk) const;
     void StartRun(ConversionDirection direction);
     void ShowChooser();
     void OpenLink(const QLabel* link);
-    void FlushCharacterCount();
+    void KeepCharacterCount();
+    void ShowPendingTexts();
     void OtherTextShown();
 
     Desktop desktop_;
     const QString FFile;
+    Twips twips_;
+    // Every control with its geometry in twips.
+    struct Placed {
+        QWidget* control;
+        QRect twips;
+    };
+    std::vector<Placed> placed_;
+    // The last folder the chooser wrote into Text1, in exact form: the bytes of the names Text1
+    // still shows from it.
+    QString chosenFolder_;
 
     // Controls, under the names they also carry as object names.
     QLineEdit* Text1;
     QPushButton* Command1;
-    QListWidget* List1;
-    QListWidget* List2;
+    ProgressList* List1;
+    ProgressList* List2;
     QPushButton* Command2;
     QPushButton* Command3;
     QLabel* Label5;
@@ -100,10 +129,20 @@ private:
     bool running_ = false;
     bool closed_ = false;
 
-    // The newest text for Label9, not shown yet; the run keeps it valid until its next count or
+    // The newest text for Label9, not kept yet; the run keeps it valid until its next count or
     // until it returns.
     std::string_view characterCount_;
     bool characterCountPending_ = false;
+    // Texts for Label6, Label7 and Label9 not shown yet. A run changes them for every file and
+    // every character, far more often than the window passes over its events; setting a label's
+    // text costs more than copying it, so each label takes the newest at the next pass.
+    struct PendingText {
+        std::string text;
+        bool pending = false;
+    };
+    PendingText fileName_;
+    PendingText fileCount_;
+    PendingText characterCountShown_;
 
     // Reading the clock costs more than a character's conversion, so ProcessPendingEvents reads
     // it only every callsPerClockCheck_ calls, a number kept such that the checks come roughly

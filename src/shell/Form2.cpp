@@ -5,13 +5,14 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStorageInfo>
 
 namespace fanjian {
 
-Form2::Form2(const QString& workingFolder, const QStringList& volumes, QWidget* parent)
+Form2::Form2(const QString& workingFolder, const QStringList& volumes, const Twips& twips, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint)
     , workingFolder_(WithoutTrailingSeparator(workingFolder))
@@ -20,19 +21,21 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, QWidget* 
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("選擇資料夾"));
     setWindowIcon(ProgramIcon());
-    setFixedSize(Pixels(3135), Pixels(3270));
+    setFixedSize(twips.Size(3135, 3270));
+    auto place = [&twips](QWidget* control, const char* name, const QRect& geometry) {
+        control->setObjectName(QString::fromLatin1(name));
+        control->setGeometry(twips.Rect(geometry.x(), geometry.y(), geometry.width(), geometry.height()));
+    };
 
     Drive1 = new QComboBox(this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    Drive1->setGeometry(TwipsRect(120, 240, 2295, 300));
+    place(Drive1, "Drive1", QRect(120, 240, 2295, 300));
 
     Dir1 = new DirectoryList(this);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
-    Dir1->setGeometry(TwipsRect(120, 600, 2895, 2610));
+    place(Dir1, "Dir1", QRect(120, 600, 2895, 2610));
+    Dir1->setIndentation(twips.Pixels(150));
 
-    Command1 = new QPushButton(QStringLiteral("確定"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(TwipsRect(2520, 120, 615, 375));
+    Command1 = new QPushButton(QString::fromUtf8(kOkCaption), this);
+    place(Command1, "Command1", kOkTwips);
     Command1->setAutoDefault(false);
 
     setTabOrder(Drive1, Dir1);
@@ -59,7 +62,17 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, QWidget* 
     connect(Command1, &QPushButton::clicked, this, &Form2::OnOk);
 
     Drive1->setFocus();
-    CentreOnScreen(*this);
+    CentreOnScreen(*this, twips.factor());
+}
+
+void Form2::keyPressEvent(QKeyEvent* event)
+{
+    // Esc reaches the chooser only where no control takes it (an open drive list closes first).
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Form2::OnDriveChanged(int index)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "shell/Twips.h"
+
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -14,15 +17,23 @@ class DirectoryList;
 // The folder chooser: a drive list of the mounted volumes, a directory list and an OK button that
 // hands the directory list's current folder to whoever opened it and closes the chooser. It
 // keeps no state beyond what its lists show, is deleted when it closes, and starts afresh, in
-// `workingFolder`, at every opening.
+// `workingFolder` (exact form, see Names.h), at every opening. Esc closes it as closing it does.
 class Form2 : public QWidget {
     Q_OBJECT
 public:
-    Form2(const QString& workingFolder, const QStringList& volumes, QWidget* parent = nullptr);
+    Form2(const QString& workingFolder, const QStringList& volumes, const Twips& twips = Twips(),
+          QWidget* parent = nullptr);
+
+    // OK's geometry in twips and its caption, which must fit.
+    static constexpr QRect kOkTwips{2520, 120, 615, 375};
+    static constexpr char kOkCaption[] = "確定";
 
 signals:
-    // OK was pressed on `folder`, the current folder of Dir1.
+    // OK was pressed on `folder`, the current folder of Dir1, in exact form.
     void folderChosen(const QString& folder);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // Controls, under the names they also carry as object names.

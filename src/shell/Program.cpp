@@ -3,17 +3,124 @@
 #include "shell/Form1.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <memory>
+#include <cstdio>
 #include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace fanjian {
 
+namespace {
+
+// The signals that end the program as closing its window does, with the status 128 + the signal.
+constexpr std::array<int, 3> kEndingSignals = {SIGTERM, SIGHUP, SIGINT};
+
+// The write end of the pipe through which a signal reaches the event loop. A handler may do next
+// to nothing safely: it writes the signal's number, and the window acts on it at its next pass
+// over the events, also in the middle of a run.
+int signalPipeWrite = -1;
+
+extern "C" void NoteSignal(int signal)
+{
+    const int savedErrno = errno;
+    const auto number = static_cast<unsigned char>(signal);
+    // A full pipe holds signals enough to end the program: this one may go.
+    [[maybe_unused]] const ssize_t written = ::write(signalPipeWrite, &number, 1);
+    errno = savedErrno;
+}
+
+// Sets the program's signal handling for as long as it lives, and puts it back afterwards.
+class SignalHandling {
+public:
+    SignalHandling()
+    {
+        // A write to a pipe or socket whose reader has gone fails with EPIPE, which the program
+        // reports, instead of ending the program.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        if (::sigaction(SIGPIPE, &ignore, &oldPipe_) != 0)
+            std::perror("fanjian: cannot ignore SIGPIPE");
+
+        if (::pipe2(pipe_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
+            std::perror("fanjian: cannot make a pipe for signals");
+            pipe_ = {-1, -1};
+            return;
+        }
+        signalPipeWrite = pipe_[1];
+        struct sigaction note {};
+        note.sa_handler = NoteSignal;
+        sigemptyset(&note.sa_mask);
+        note.sa_flags = SA_RESTART;
+        for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+            if (::sigaction(kEndingSignals[i], &note, &oldEnding_[i]) != 0)
+                std::perror("fanjian: cannot handle a signal");
+        }
+    }
+
+    ~SignalHandling()
+    {
+        for (std::size_t i = 0; i < kEndingSignals.size(); ++i)
+            ::sigaction(kEndingSignals[i], &oldEnding_[i], nullptr);
+        ::sigaction(SIGPIPE, &oldPipe_, nullptr);
+        signalPipeWrite = -1;
+        for (const int end : pipe_) {
+            if (end >= 0 && ::close(end) != 0)
+                std::perror("fanjian: cannot close the pipe for signals");
+        }
+    }
+
+    SignalHandling(const SignalHandling&) = delete;
+    SignalHandling& operator=(const SignalHandling&) = delete;
+
+    int readEnd() const noexcept { return pipe_[0]; }
+
+    // The first signal waiting in the pipe, or 0.
+    int TakeSignal() const
+    {
+        unsigned char numbers[64];
+        const ssize_t got = ::read(pipe_[0], numbers, sizeof numbers);
+        return got > 0 ? numbers[0] : 0;
+    }
+
+private:
+    std::array<int, 2> pipe_ = {-1, -1};
+    struct sigaction oldPipe_ {};
+    std::array<struct sigaction, kEndingSignals.size()> oldEnding_ {};
+};
+
+} // namespace
+
 int RunProgram(Desktop desktop)
 {
+    const SignalHandling handling;
     QGuiApplication::setDesktopFileName(QStringLiteral("fanjian"));
     Form1 window(std::move(desktop));
+    int signalStatus = 0;
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (handling.readEnd() >= 0) {
+        signalNotifier = std::make_unique<QSocketNotifier>(handling.readEnd(), QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &window, [&] {
+            const int signal = handling.TakeSignal();
+            if (signal == 0 || signalStatus != 0)
+                return;
+            signalStatus = 128 + signal;
+            // As closing the window: a run stops at its next pass, its file in progress cut back to
+            // its last whole line, and the program ends.
+            window.close();
+            QCoreApplication::exit(signalStatus);
+        });
+    }
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return signalStatus != 0 ? signalStatus : status;
 }
 
 } // namespace fanjian

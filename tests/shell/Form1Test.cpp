@@ -1,8 +1,13 @@
 // The main window: its controls, the links, the folder chooser and whole runs started by clicks.
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
+#include "conversion/ConversionRun.h"
+#include "dictionary/Errors.h"
+#include "shell/BoxLabel.h"
 #include "shell/Form1.h"
 #include "shell/Form2.h"
+#include "shell/Names.h"
+#include "shell/Reasons.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,12 +17,21 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
+#include <QToolTip>
 
+#include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace fanjian;
 using namespace fanjian::testing;
@@ -28,6 +42,15 @@ namespace {
 // Big5 and GB2312 codes of 繁 體 轉 換 中.
 const std::vector<std::pair<int, int>> kDictionary = {
     {0xC163, 0xB7B1}, {0xC5E9, 0xCCE5}, {0xC2E0, 0xD7AA}, {0xB4AB, 0xBBBB}, {0xA4A4, 0xD6D0}};
+
+// The controls' geometry in twips, as the window was drawn.
+const QMap<QString, QRect> kTwips = {
+    {"Text1", {0, 120, 4335, 270}},     {"Command1", {4440, 120, 1095, 255}}, {"List1", {0, 480, 2775, 3480}},
+    {"List2", {4320, 480, 2895, 3480}}, {"Command2", {2880, 600, 1335, 375}}, {"Command3", {2880, 1200, 1335, 375}},
+    {"Label5", {2880, 1680, 1335, 255}}, {"Label6", {2880, 2040, 1335, 735}}, {"Label7", {2880, 2880, 1335, 255}},
+    {"Label9", {2880, 3120, 1335, 255}}, {"Frame1", {0, 4080, 7215, 855}},   {"Label1", {120, 240, 5175, 255}},
+    {"Label2", {5265, 240, 1810, 255}},  {"Label3", {120, 480, 375, 255}},    {"Label4", {600, 480, 2055, 255}},
+};
 
 QStringList Items(const QListWidget* list)
 {
@@ -45,17 +68,80 @@ int OpenChoosers()
     return open;
 }
 
+// The tooltip a list shows over its row `row`, as a user hovering there sees it.
+QString ToolTipOver(QListWidget* list, int row)
+{
+    QToolTip::hideText();
+    const QRect rect = list->visualItemRect(list->item(row));
+    QHelpEvent event(QEvent::ToolTip, rect.center(), list->viewport()->mapToGlobal(rect.center()));
+    QCoreApplication::sendEvent(list->viewport(), &event);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+// Types `text` as a keyboard (or an input method) does, whatever its characters.
+void Type(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// Pixels darker than mid-grey in `area` of `image`: the ink of text drawn there.
+int InkIn(const QImage& image, const QRect& area)
+{
+    int ink = 0;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            ink += qGray(image.pixel(x, y)) < 128;
+    }
+    return ink;
+}
+
+// The size `text` takes laid out in `font` as a label of the program draws it (QTextLayout, lines
+// of `width` wrapped by `mode`, one below the other): the widest line and the total height.
+QSizeF LaidOut(const QFont& font, const QString& text, qreal width, QTextOption::WrapMode mode)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(mode);
+    layout.setTextOption(option);
+    qreal height = 0;
+    qreal widest = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        height += line.height() + (height > 0 ? std::max<qreal>(0, QFontMetricsF(font).leading()) : 0);
+        widest = std::max(widest, line.naturalTextWidth());
+    }
+    layout.endLayout();
+    return {widest, height};
+}
+
 // Calls `step` at every pass the window makes over its events, from inside a run's yields.
-class EveryEventPass {
+// An event posted during a pass waits for the next one: the probe posts itself again each time.
+// (A zero timer would change what it watches: Qt runs zero timers at idle priority, and while one
+// is always due every other waiting timer fires at each pass too.)
+class EveryEventPass : public QObject {
 public:
     explicit EveryEventPass(std::function<void()> step)
+        : step_(std::move(step))
     {
-        QObject::connect(&timer_, &QTimer::timeout, std::move(step));
-        timer_.start(0);
+        QCoreApplication::postEvent(this, new QEvent(kPass));
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() != kPass)
+            return QObject::event(event);
+        QCoreApplication::postEvent(this, new QEvent(kPass));
+        step_();
+        return true;
     }
 
 private:
-    QTimer timer_;
+    static inline const QEvent::Type kPass = static_cast<QEvent::Type>(QEvent::registerEventType());
+    std::function<void()> step_;
 };
 
 } // namespace
@@ -85,6 +171,16 @@ private slots:
     void trailingSeparatorIsKeptAsTyped();
     void trailingSpacesNameAnotherFolder_data();
     void trailingSpacesNameAnotherFolder();
+    void textsFitAtEveryFontSize_data();
+    void textsFitAtEveryFontSize();
+    void listsShowTheirItemsAtEveryEventPass();
+    void listItemsShowTheEndOfTheirPathAndTheWholeInTheirTooltip();
+    void failuresAndRejectionsTellTheirCauseInTooltips_data();
+    void failuresAndRejectionsTellTheirCauseInTooltips();
+    void failureReasonsNameTheCause_data();
+    void failureReasonsNameTheCause();
+    void foldersNamedInAnyBytesAreChosenAndConverted_data();
+    void foldersNamedInAnyBytesAreChosenAndConverted();
 
 private:
     Form1& Show();
@@ -102,10 +198,12 @@ private:
     fs::path site_;
     RecordingDesktop desktop_;
     std::unique_ptr<Form1> form_;
+    QFont originalFont_;
 };
 
 void Form1Test::init()
 {
+    originalFont_ = QApplication::font();
     temp_ = std::make_unique<TempDir>();
     program_ = temp_->path() / "program";
     site_ = temp_->path() / "site";
@@ -119,6 +217,7 @@ void Form1Test::cleanup()
 {
     form_.reset();
     temp_.reset();
+    QApplication::setFont(originalFont_);
 }
 
 Form1& Form1Test::Show()
@@ -158,6 +257,8 @@ void Form1Test::centringTruncatesTowardZero()
     QCOMPARE(CentredPosition(QRect(0, 0, 800, 600), QSize(481, 331)), QPoint(159, 134));
     QCOMPARE(CentredPosition(QRect(1920, 0, 1024, 768), QSize(209, 218)), QPoint(1920 + 407, 275));
     QCOMPARE(CentredPosition(QRect(0, 0, 800, 600), QSize(1001, 603)), QPoint(-100, -1));
+    // With 12.5 twips a pixel: 7 pixels are 87 whole twips, 43 of them half, 3.44 pixels: 3.
+    QCOMPARE(CentredPosition(QRect(0, 0, 100, 100), QSize(107, 93), 1.2), QPoint(-3, 3));
 }
 
 void Form1Test::controlsAndStartState()
@@ -166,19 +267,23 @@ void Form1Test::controlsAndStartState()
     QVERIFY(!form_->windowTitle().isEmpty());
     QVERIFY(!form_->windowIcon().isNull());
     QCOMPARE(form_->windowIcon().availableSizes().value(0), QSize(16, 16));
-    QCOMPARE(form_->size(), QSize(481, 331));
+    // Twips become pixels by a factor from the font, never below 1 (see textsFitAtEveryFontSize).
+    const double factor = form_->twips().factor();
+    QVERIFY(factor >= 1);
+    auto pixels = [factor](int twips) { return static_cast<int>(std::lround(twips * factor / 15)); };
+    QCOMPARE(form_->size(), QSize(pixels(7215), pixels(4965)));
     QCOMPARE(form_->minimumSize(), form_->maximumSize());
     QVERIFY(!(form_->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     const QRect screen = form_->screen()->geometry();
-    QCOMPARE(form_->frameGeometry().topLeft(),
-             screen.topLeft() + QPoint((screen.width() - 481) / 2, (screen.height() - 331) / 2));
+    QCOMPARE(form_->frameGeometry().topLeft(), CentredPosition(screen, form_->size(), factor));
     QCOMPARE(form_->programDirectory(), Q(program_));
 
-    // Name, kind, geometry in pixels (Label1 to Label4 inside Frame1), caption where it is fixed.
+    // Name, kind, geometry (in twips as drawn, and at 15 twips a pixel in pixels; Label1 to Label4
+    // inside Frame1), caption where it is fixed.
     struct Expected {
         const char* name;
         const char* kind;
-        QRect geometry;
+        QRect pixels;
         QString text = {};
     };
     const Expected windowControls[] = {
@@ -200,17 +305,21 @@ void Form1Test::controlsAndStartState()
         {"Label3", "QLabel", {8, 32, 25, 17}, "網站"},
         {"Label4", "QLabel", {40, 32, 137, 17}},
     };
-    auto check = [this](const Expected& expected, const QWidget* parent) {
+    auto check = [&](const Expected& expected, const QWidget* parent) {
         const QWidget* control = Control<QWidget>(expected.name);
         QVERIFY2(control != nullptr && control->inherits(expected.kind), expected.name);
         QVERIFY2(control->parentWidget() == parent, expected.name);
-        QVERIFY2(control->geometry() == expected.geometry, expected.name);
+        const QRect t = kTwips.value(expected.name);
+        QVERIFY2(control->geometry() == QRect(pixels(t.x()), pixels(t.y()), pixels(t.width()), pixels(t.height())),
+                 expected.name);
+        QVERIFY2(Twips(1).Rect(t.x(), t.y(), t.width(), t.height()) == expected.pixels, expected.name);
         QVERIFY2(expected.text.isNull() || control->property("text").toString() == expected.text, expected.name);
     };
     for (const Expected& expected : windowControls)
         check(expected, form_.get());
     for (const Expected& expected : frameControls)
         check(expected, Control<QWidget>("Frame1"));
+    QCOMPARE(Twips(1).Size(7215, 4965), QSize(481, 331));
 
     // Empty path box, lists and progress labels; the maker's texts in place; links in pure blue.
     QVERIFY(Text1()->text().isEmpty());
@@ -602,6 +711,365 @@ void Form1Test::trailingSpacesNameAnotherFolder()
     }
     QVERIFY(Button("Command2")->isEnabled());
     QVERIFY(Button("Command3")->isEnabled());
+}
+
+void Form1Test::textsFitAtEveryFontSize_data()
+{
+    QTest::addColumn<int>("points");
+    for (int points : {8, 10, 11, 12, 14})
+        QTest::addRow("%d pt", points) << points;
+}
+
+void Form1Test::textsFitAtEveryFontSize()
+{
+    // Every text the window can show fits whole in its control at the desktop's font size (also at
+    // another QT_SCALE_FACTOR: ctest runs this again at 1.5 and 2).
+    QFETCH(int, points);
+    QFont font = QApplication::font();
+    font.setPointSize(points);
+    QApplication::setFont(font);
+    form_ = std::make_unique<Form1>(desktop_.Make(Q(program_), Q(temp_->path() / "work")));
+    Show();
+    QCOMPARE(Label("Label5")->font().pointSize(), points);
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+        QCOMPARE(form_->devicePixelRatioF(), qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+    const double factor = form_->twips().factor();
+    QVERIFY(factor >= 1);
+
+    // A label's text: laid out in lines of the label's inner width as the label draws it, by words
+    // and inside a word too long for a line (Label6: anywhere, a file name being one word), it
+    // takes no more than the label's inner height.
+    auto labelFits = [](QLabel* label, const QString& text) {
+        const QRect box = label->contentsRect();
+        const auto mode = label->objectName() == "Label6" ? QTextOption::WrapAnywhere
+                                                          : QTextOption::WrapAtWordBoundaryOrAnywhere;
+        const QSizeF size = LaidOut(label->font(), text, box.width(), mode);
+        return size.width() <= box.width() && size.height() <= box.height();
+    };
+    const struct {
+        const char* label;
+        QStringList texts;
+    } labelTexts[] = {
+        {"Label5", {"繁轉簡轉換中", "簡轉繁轉換中", "繁轉簡轉換完成", "簡轉繁轉換完成", "系統資料已損毀"}},
+        {"Label6", {"檔名 index.htm", "檔名 taipei-city-news-archive-2024-spring.htm", "檔名 中華民國一百一十三年度預算書.htm",
+                    "檔名 " + QString::fromLatin1(Form1::kLongestShownName)}},
+        {"Label7", {"第 1 檔案", "第 99999 檔案"}},
+        {"Label9", {"第 1 字", "第 99999999 字"}},
+        {"Label1", {Label("Label1")->text()}},
+        {"Label2", {Label("Label2")->text()}},
+        {"Label3", {"網站"}},
+        {"Label4", {Label("Label4")->text()}},
+    };
+    for (const auto& [name, texts] : labelTexts) {
+        for (const QString& text : texts)
+            QVERIFY2(labelFits(Label(name), text), qPrintable(QStringLiteral("%1: %2 at %3 pt").arg(name, text).arg(points)));
+    }
+    // The maker's texts are the defaults, which must fit.
+    QCOMPARE(Label("Label1")->text(), QStringLiteral("網站繁簡轉換由 fanjian 開發團隊製作，意見請來信："));
+    QCOMPARE(Label("Label2")->text(), QStringLiteral("dev@fanjian.test"));
+    QCOMPARE(Label("Label4")->text(), QStringLiteral("www.fanjian.test"));
+
+    // A button's caption, on one line, inside the frame the style draws.
+    auto captionFits = [](QPushButton* button) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.rect = button->rect();
+        option.text = button->text();
+        const QRect inner = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const QSizeF size = LaidOut(button->font(), button->text(), 1 << 20, QTextOption::NoWrap);
+        return size.width() <= inner.width() && size.height() <= inner.height();
+    };
+    for (const char* name : {"Command1", "Command2", "Command3"})
+        QVERIFY2(captionFits(Button(name)), name);
+    QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+    Form2* chooser = form_->chooser();
+    QVERIFY(chooser != nullptr);
+    QVERIFY(captionFits(chooser->findChild<QPushButton*>("Command1")));
+    // The chooser follows the same factor.
+    QCOMPARE(chooser->size(), Twips(factor).Size(3135, 3270));
+    QCOMPARE(chooser->findChild<QPushButton*>("Command1")->geometry(), Twips(factor).Rect(2520, 120, 615, 375));
+
+    // The factor is the smallest that fits these texts and the name of 40 characters the program
+    // sizes Label6 for: a 64th less and one of them would not fit.
+    if (factor > 1) {
+        const Twips less(factor - 1.0 / 64);
+        Form1 smaller(desktop_.Make(Q(program_), "/"));
+        bool allFit = true;
+        for (const auto& [name, texts] : labelTexts) {
+            auto* label = smaller.findChild<QLabel*>(name);
+            label->resize(less.Size(kTwips.value(name).width(), kTwips.value(name).height()));
+            for (const QString& text : texts)
+                allFit &= labelFits(label, text);
+        }
+        for (const char* name : {"Command1", "Command2", "Command3"}) {
+            auto* button = smaller.findChild<QPushButton*>(name);
+            button->resize(less.Size(kTwips.value(name).width(), kTwips.value(name).height()));
+            allFit &= captionFits(button);
+        }
+        QVERIFY2(!allFit, qPrintable(QString::number(factor)));
+    }
+}
+
+void Form1Test::listsShowTheirItemsAtEveryEventPass()
+{
+    // A run over many files: at every pass over the events, both lists show on screen every item
+    // they held at the pass before, as far as the rows reach (the lists do not scroll by themselves).
+    for (const char* sub : {"a", "b", "c"}) {
+        MakeFolders(site_, {sub});
+        for (int i = 0; i < 40; ++i)
+            WriteFile(site_ / sub / ("page" + std::to_string(i) + ".htm"), Bytes("C163C5E9 0A"));
+    }
+    Show();
+    form_->setEventPassInterval({});
+    QListWidget* lists[] = {List("List1"), List("List2")};
+    lists[0]->addItem("x");
+    const int rowHeight = lists[0]->visualItemRect(lists[0]->item(0)).height();
+    lists[0]->clear();
+    QVERIFY(rowHeight > 0);
+
+    int counts[2] = {0, 0};
+    int passes = 0;
+    int checkedRows = 0;
+    QStringList unpainted;
+    EveryEventPass probe([&] {
+        if (!form_->isRunning())
+            return;
+        ++passes;
+        const QImage screen = form_->screen()->grabWindow(form_->winId()).toImage();
+        for (int l = 0; l < 2; ++l) {
+            QListWidget* list = lists[l];
+            QVERIFY(list->verticalScrollBar()->value() == 0);
+            const QPoint origin = list->viewport()->mapTo(form_.get(), QPoint(0, 0));
+            const int visibleRows = std::min(counts[l], list->viewport()->height() / rowHeight);
+            for (int row = 0; row < visibleRows; ++row) {
+                ++checkedRows;
+                if (InkIn(screen, QRect(origin + QPoint(0, row * rowHeight), QSize(list->viewport()->width(), rowHeight))) == 0)
+                    unpainted << QStringLiteral("pass %1: %2 row %3").arg(passes).arg(list->objectName()).arg(row);
+            }
+            counts[l] = list->count();
+        }
+    });
+    StartRun(site_, "Command2");
+
+    QCOMPARE(Label("Label5")->text(), QStringLiteral("繁轉簡轉換完成"));
+    QCOMPARE(List("List2")->count(), 120);
+    QVERIFY(passes > 100);
+    QVERIFY(checkedRows > 1000);
+    QVERIFY2(unpainted.isEmpty(), qPrintable(unpainted.mid(0, 10).join('\n')));
+}
+
+void Form1Test::listItemsShowTheEndOfTheirPathAndTheWholeInTheirTooltip()
+{
+    // Long paths: each row shows the file's name at its end, not the common start of all paths,
+    // without a sideways scroll bar; the item's text and its tooltip are the whole path.
+    const fs::path deep = site_ / "a-folder-with-a-rather-long-name" / "and-another-one-inside-it";
+    const fs::path sub = site_ / "section-with-a-long-name";
+    MakeFolders(site_, {"section-with-a-long-name"});
+    WriteFile(sub / "first-page.htm", Bytes("C163"));
+    WriteFile(sub / "second-page.htm", Bytes("C163"));
+    Show();
+    StartRun(site_, "Command2");
+    const QString first = Q(sub / "first-page.htm");
+    QCOMPARE(Items(List("List1")), QStringList({first, Q(sub / "second-page.htm")}));
+
+    for (QListWidget* list : {List("List1"), List("List2")}) {
+        QVERIFY(list->horizontalScrollBar()->maximum() == 0 || !list->horizontalScrollBar()->isVisible());
+        QCOMPARE(list->textElideMode(), Qt::ElideLeft);
+        QVERIFY(list->visualItemRect(list->item(0)).right() <= list->viewport()->rect().right());
+        QCOMPARE(ToolTipOver(list, 0), list->item(0)->text());
+        QCOMPARE(ToolTipOver(list, 1), list->item(1)->text());
+    }
+    // On screen, the row's right end shows ink (the name) and its text does not fit whole.
+    QListWidget* list = List("List1");
+    QVERIFY(QFontMetrics(list->font()).horizontalAdvance(first) > list->viewport()->width());
+    const QImage shown = list->viewport()->grab().toImage();
+    const QRect row = list->visualItemRect(list->item(0));
+    QVERIFY(InkIn(shown, QRect(row.right() - row.width() / 4, row.top(), row.width() / 4 - 4, row.height())) > 0);
+
+    // Focus shows in the empty list at start: the empty list looks different with the focus.
+    form_ = std::make_unique<Form1>(desktop_.Make(Q(program_), Q(temp_->path() / "work")));
+    Show();
+    QListWidget* empty = List("List1");
+    QCOMPARE(QApplication::focusWidget(), empty);
+    const QImage focused = empty->viewport()->grab().toImage();
+    List("List2")->setFocus();
+    const QImage unfocused = empty->viewport()->grab().toImage();
+    QVERIFY(focused != unfocused);
+    List("List1")->setFocus();
+    QCOMPARE(empty->viewport()->grab().toImage(), focused);
+}
+
+void Form1Test::failuresAndRejectionsTellTheirCauseInTooltips_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("nothing typed") << "empty" << "請輸入以 / 開頭的完整資料夾路徑";
+    QTest::newRow("a relative path") << "relative" << "「site」不是完整路徑：請輸入以 / 開頭的完整資料夾路徑";
+    QTest::newRow("the root") << "root" << "不能轉換根資料夾「/」：請輸入 / 底下的資料夾的完整路徑";
+    QTest::newRow("a folder that is not there") << "missing" << "找不到這個資料夾或檔案：%1/nowhere";
+    QTest::newRow("a file named GB") << "file GB" << "路徑中有一項不是資料夾：%1/GB";
+    QTest::newRow("a damaged dictionary") << "dictionary" << "字典檔已損毀或無法讀取";
+    QTest::newRow("an output that is a FIFO") << "fifo" << "這不是一般檔案（是資料夾、FIFO、socket 或裝置）：%1/GB/a.htm";
+}
+
+void Form1Test::failuresAndRejectionsTellTheirCauseInTooltips()
+{
+    // The texts stay as they are; their tooltips name the cause.
+    QFETCH(QString, kind);
+    QFETCH(QString, cause);
+    cause = cause.arg(Q(site_), Q(program_));
+    WriteFile(site_ / "a.htm", Bytes("C163"));
+    QString typed = Q(site_);
+    if (kind == "empty")
+        typed.clear();
+    else if (kind == "relative")
+        typed = "site";
+    else if (kind == "root")
+        typed = "/";
+    else if (kind == "missing")
+        typed = Q(site_ / "nowhere");
+    else if (kind == "file GB")
+        WriteFile(site_ / "GB", "a file");
+    else if (kind == "dictionary")
+        WriteFile(program_ / "mervik.pcx", "not a dictionary at all, just text");
+    else if (kind == "fifo") {
+        MakeFolders(site_, {"GB"});
+        QVERIFY(::mkfifo((site_ / "GB" / "a.htm").c_str(), 0600) == 0);
+    }
+    Show();
+    Text1()->setFocus();
+    QTest::keyClicks(Text1(), typed);
+    QTest::mouseClick(Button("Command2"), Qt::LeftButton);
+
+    QListWidget* list1 = List("List1");
+    const bool rejected = kind == "empty" || kind == "relative" || kind == "root";
+    if (rejected) {
+        QCOMPARE(Items(list1), QStringList({"未輸入轉換路徑"}));
+        QCOMPARE(ToolTipOver(list1, 0), cause);
+        QVERIFY(Label("Label5")->text().isEmpty());
+        return;
+    }
+    QCOMPARE(Label("Label5")->text(), QStringLiteral("系統資料已損毀"));
+    QCOMPARE(Items(list1).mid(list1->count() - 2), QStringList({"系統資料已損毀！", "請重新安裝！"}));
+    // The dictionary's path where the run names it.
+    const QString tip = Label("Label5")->toolTip();
+    QVERIFY2(tip == cause || (kind == "dictionary" && tip.startsWith(cause + "：")), qPrintable(tip));
+    QCOMPARE(ToolTipOver(list1, list1->count() - 2), tip);
+    QCOMPARE(ToolTipOver(list1, list1->count() - 1), tip);
+    // The next run starts without the old cause.
+    Text1()->clear();
+    QTest::mouseClick(Button("Command2"), Qt::LeftButton);
+    QVERIFY(Label("Label5")->toolTip().isEmpty());
+}
+
+void Form1Test::failureReasonsNameTheCause_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("problem");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+    const int file = static_cast<int>(RunFailure::Kind::File);
+    QTest::newRow("disk full") << file << ENOSPC << false << "/s/GB/a.htm" << "磁碟空間不足：/s/GB/a.htm";
+    QTest::newRow("quota") << file << EDQUOT << false << "/s/GB/a.htm" << "磁碟空間不足：/s/GB/a.htm";
+    QTest::newRow("permission") << file << EACCES << false << "/s/b" << "沒有權限：/s/b";
+    QTest::newRow("not found") << file << ENOENT << false << "/s" << "找不到這個資料夾或檔案：/s";
+    QTest::newRow("read-only") << file << EROFS << false << "/s/GB" << "磁碟是唯讀的：/s/GB";
+    QTest::newRow("a link at the output") << file << static_cast<int>(FileProblem::LinkAtPath) << true << "/s/GB/a.htm"
+                                          << "輸出的位置是符號連結：/s/GB/a.htm";
+    QTest::newRow("an input as output") << file << static_cast<int>(FileProblem::InputFile) << true << "/s/GB/a.htm"
+                                         << "輸出會寫到要轉換的檔案上：/s/GB/a.htm";
+    QTest::newRow("a Big5 name") << file << EIO << false << std::string("/s/\\xA4\\xA4.htm").c_str()
+                                 << "磁碟讀寫錯誤：/s/中.htm";
+    QTest::newRow("an unknown error") << file << EXDEV << false << "/s" << "系統錯誤 18（Invalid cross-device link）：/s";
+    QTest::newRow("dictionary") << static_cast<int>(RunFailure::Kind::Dictionary) << 0 << false << "/p/mervik.pcx"
+                                << "字典檔已損毀或無法讀取：/p/mervik.pcx";
+    QTest::newRow("dictionary row") << static_cast<int>(RunFailure::Kind::Dictionary) << 0 << false << ""
+                                    << "字典檔已損毀或無法讀取";
+}
+
+void Form1Test::failureReasonsNameTheCause()
+{
+    QFETCH(int, kind);
+    QFETCH(int, error);
+    QFETCH(bool, problem);
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+    RunFailure failure{static_cast<RunFailure::Kind>(kind), "a message", path.toStdString(), {}};
+    if (path.contains("\\x"))
+        failure.path = "/s/" + Bytes("A4A4") + ".htm";
+    if (error != 0)
+        failure.error = problem ? make_error_code(static_cast<FileProblem>(error)) : std::error_code(error, std::generic_category());
+    QCOMPARE(FailureReason(failure), reason);
+}
+
+void Form1Test::foldersNamedInAnyBytesAreChosenAndConverted_data()
+{
+    // A folder named in Big5, in GB2312 or in bytes valid in neither, with a file and a subfolder
+    // of Big5 names: listed and chosen in the chooser, shown readably, converted to the exact bytes.
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("typed");
+    QTest::newRow("Big5, chosen") << QByteArray::fromHex("C163C5E9BAF4AFB8") << "繁體網站" << false;
+    QTest::newRow("GB2312, chosen") << QByteArray::fromHex("BCF2CCE5CDF8D5BE") << "简体网站" << false;
+    QTest::newRow("invalid bytes, chosen") << QByteArray("site\xFF\xFE\x80!") << "site\\xFF\\xFE\\x80!" << false;
+    QTest::newRow("UTF-8, chosen") << QByteArray("網站") << "網站" << false;
+    QTest::newRow("Big5, typed as shown") << QByteArray::fromHex("C163C5E9BAF4AFB8") << "繁體網站" << true;
+    QTest::newRow("invalid bytes, typed as shown") << QByteArray("site\xFF\xFE") << "site\\xFF\\xFE" << true;
+}
+
+void Form1Test::foldersNamedInAnyBytesAreChosenAndConverted()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    QFETCH(bool, typed);
+    const fs::path work = temp_->path() / "work";
+    const fs::path folder = work / name.toStdString();
+    const fs::path sub = folder / Bytes("A4A4A4E5"); // 中文, in Big5
+    const std::string file = Bytes("BAF4AFB8") + ".htm"; // 網站.htm, in Big5
+    fs::create_directories(sub);
+    WriteFile(sub / file, Bytes("C163C5E9 0A"));
+    WriteFile(folder / "index.htm", Bytes("C2E0B4AB"));
+    Show();
+    const QString workPath = Q(work);
+
+    if (typed) {
+        Text1()->setFocus();
+        Type(Text1(), workPath + "/" + shown);
+    } else {
+        QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+        Form2* chooser = form_->chooser();
+        QVERIFY(QTest::qWaitForWindowExposed(chooser));
+        auto* dir1 = chooser->findChild<DirectoryList*>("Dir1");
+        QTreeWidgetItem* entry = EntryFor(*dir1, workPath + "/" + ExactPath(name.toStdString()));
+        QVERIFY(entry != nullptr);
+        QCOMPARE(entry->text(0), shown);
+        DoubleClickEntry(*dir1, entry);
+        QTreeWidgetItem* subEntry = EntryFor(*dir1, dir1->path() + "/" + ExactPath(Bytes("A4A4A4E5")));
+        QVERIFY(subEntry != nullptr);
+        QCOMPARE(subEntry->text(0), QStringLiteral("中文"));
+        QTest::mouseClick(chooser->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    }
+    QCOMPARE(Text1()->text(), workPath + "/" + shown);
+    QTest::mouseClick(Button("Command2"), Qt::LeftButton);
+
+    QCOMPARE(Label("Label5")->text(), QStringLiteral("繁轉簡轉換完成"));
+    const QString site = workPath + "/" + shown;
+    QCOMPARE(Items(List("List1")), QStringList({site + "/中文/網站.htm", site + "/index.htm"}));
+    QCOMPARE(Items(List("List2")), QStringList({site + "/GB/中文/網站.htm", site + "/GB/index.htm"}));
+    QCOMPARE(Label("Label6")->text(), QStringLiteral("檔名 index.htm"));
+    QCOMPARE(ReadFile(folder / "GB" / Bytes("A4A4A4E5") / file), Bytes("B7B1CCE5 0D0A"));
+    QCOMPARE(ReadFile(folder / "GB" / "index.htm"), Bytes("D7AABBBB 0D0A"));
+
+    // Edited in the box: a subfolder typed after the chosen or typed folder converts too, the
+    // folder's bytes still the chosen ones.
+    Text1()->setFocus();
+    Text1()->end(false);
+    Type(Text1(), "/中文");
+    QTest::mouseClick(Button("Command3"), Qt::LeftButton);
+    QCOMPARE(Label("Label5")->text(), QStringLiteral("簡轉繁轉換完成"));
+    QCOMPARE(Items(List("List2")), QStringList({site + "/中文/BIG5/網站.htm"}));
+    QVERIFY(fs::exists(sub / "BIG5" / file));
 }
 
 QTEST_MAIN(Form1Test)

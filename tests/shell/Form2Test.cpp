@@ -2,6 +2,7 @@
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
 #include "shell/Form2.h"
+#include "shell/Names.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -44,6 +45,12 @@ private slots:
     void lockedVolumeLeavesTheChooserUsable();
     void vanishedVolumeUnderDir1MovesItToAnExistingFolder();
     void vanishedWorkingFolderOpensAtTheNearestFolderAbove();
+    void escClosesAndWritesNothing();
+    void currentFolderIsBoldWhateverIsHighlighted();
+    void foldersNamedInAnyBytesAreListedReadably();
+    void namesKeepTheirBytes_data();
+    void namesKeepTheirBytes();
+    void typedPathsFindTheirBytes();
 
 private:
     Form2* Open(const QStringList& volumes = {"/"});
@@ -441,6 +448,176 @@ void Form2Test::vanishedWorkingFolderOpensAtTheNearestFolderAbove()
     QCOMPARE(Dir1()->path(), volume);
     QCOMPARE(Drive1()->currentText(), QStringLiteral("/"));
     CheckStillUsable(volume, "/", volume + "/b");
+}
+
+void Form2Test::escClosesAndWritesNothing()
+{
+    Open();
+    QVERIFY(QTest::qWaitForWindowActive(form_));
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/A"));
+    // Esc in an open drive list closes only the list.
+    Drive1()->setFocus();
+    Drive1()->showPopup();
+    QVERIFY(QTest::qWaitFor([this] { return Drive1()->view()->isVisible(); }));
+    QTest::keyClick(Drive1()->view(), Qt::Key_Escape);
+    QTRY_VERIFY(!Drive1()->view()->isVisible());
+    QVERIFY(form_ != nullptr && form_->isVisible());
+    // Esc with the focus in the directory list, or on OK, closes the chooser.
+    Dir1()->setFocus();
+    QTest::keyClick(Dir1(), Qt::Key_Escape);
+    QTRY_VERIFY(form_.isNull());
+    QCOMPARE(chosen.count(), 0);
+
+    Open();
+    QVERIFY(QTest::qWaitForWindowActive(form_));
+    QSignalSpy chosenAgain(form_.data(), &Form2::folderChosen);
+    Ok()->setFocus();
+    QTest::keyClick(Ok(), Qt::Key_Escape);
+    QTRY_VERIFY(form_.isNull());
+    QCOMPARE(chosenAgain.count(), 0);
+}
+
+void Form2Test::currentFolderIsBoldWhateverIsHighlighted()
+{
+    // The folder OK writes is the one in bold, and only it, whatever a click highlights.
+    Open();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    auto boldEntries = [this] {
+        QStringList bold;
+        for (QTreeWidgetItemIterator it(Dir1()); *it != nullptr; ++it) {
+            if ((*it)->font(0).bold())
+                bold << DirectoryList::EntryPath(**it);
+        }
+        return bold;
+    };
+    QCOMPARE(boldEntries(), QStringList({root_}));
+    ClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/b"));
+    QCOMPARE(boldEntries(), QStringList({root_}));
+    DoubleClickEntry(*Dir1(), EntryFor(*Dir1(), root_ + "/A"));
+    QCOMPARE(boldEntries(), QStringList({root_ + "/A"}));
+    ClickEntry(*Dir1(), Dir1()->topLevelItem(0));
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    QTest::mouseClick(Ok(), Qt::LeftButton);
+    QCOMPARE(chosen.at(0).at(0).toString(), root_ + "/A");
+}
+
+void Form2Test::foldersNamedInAnyBytesAreListedReadably()
+{
+    // Folders named in Big5, GB2312, invalid bytes, with a line feed, and a link to a folder: each
+    // listed under its readable name, sorted by it, its entry keeping the exact bytes.
+    struct Folder {
+        std::string bytes;
+        QString shown;
+    };
+    const Folder folders[] = {
+        {Bytes("C163C5E9BAF4AFB8"), "繁體網站"},
+        {Bytes("BCF2CCE5CDF8D5BE"), "简体网站"},
+        {"bad" + Bytes("FF80"), "bad\\xFF\\x80"},
+        {"line\nfeed", "line\\x0Afeed"},
+        {"utf8-網站", "utf8-網站"},
+        {Bytes("A4A4A4E5"), "中文（Big5）"},
+        {Bytes("D6D0CEC4"), "中文（GB2312）"},
+        {"中文", "中文（UTF-8）"},
+    };
+    const fs::path base = temp_->path() / "names";
+    for (const Folder& folder : folders)
+        fs::create_directories(base / folder.bytes / "inside");
+    fs::create_symlink(base / folders[0].bytes, base / "link");
+    WriteFile(base / Bytes("A4A4"), "a file, not listed");
+    root_ = Q(base);
+    Open();
+    QTreeWidgetItem* current = Dir1()->currentItem();
+    QCOMPARE(DirectoryList::EntryPath(*current), root_);
+    QStringList shown;
+    for (int i = 0; i < current->childCount(); ++i) {
+        const QTreeWidgetItem& entry = *current->child(i);
+        shown << entry.text(0);
+        QVERIFY(entry.text(0).startsWith(ReadableName(PathBytes(DirectoryList::EntryPath(entry)).substr(base.string().size() + 1))));
+    }
+    QCOMPARE(shown, QStringList({"bad\\xFF\\x80", "line\\x0Afeed", "link", "utf8-網站", "中文（Big5）", "中文（GB2312）",
+                                 "中文（UTF-8）", "简体网站", "繁體網站"}));
+
+    // Opened and handed over with their bytes; the chain shows the readable names.
+    for (const Folder& folder : folders) {
+        QVERIFY(Dir1()->setPath(root_));
+        QTreeWidgetItem* entry = EntryFor(*Dir1(), root_ + "/" + ExactPath(folder.bytes));
+        QVERIFY2(entry != nullptr, qPrintable(folder.shown));
+        QCOMPARE(entry->text(0), folder.shown);
+        DoubleClickEntry(*Dir1(), entry);
+        QCOMPARE(PathBytes(Dir1()->path()), (base / folder.bytes).string());
+        QCOMPARE(Dir1()->currentItem()->text(0), ReadableName(folder.bytes));
+        QVERIFY(EntryFor(*Dir1(), Dir1()->path() + "/inside") != nullptr);
+    }
+    QSignalSpy chosen(form_.data(), &Form2::folderChosen);
+    QTest::mouseClick(Ok(), Qt::LeftButton);
+    QCOMPARE(PathBytes(chosen.at(0).at(0).toString()), (base / folders[std::size(folders) - 1].bytes).string());
+}
+
+void Form2Test::namesKeepTheirBytes_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("readable");
+    QTest::newRow("ASCII") << QByteArray("index.htm") << "index.htm";
+    QTest::newRow("UTF-8") << QByteArray("網站.htm") << "網站.htm";
+    QTest::newRow("Big5") << QByteArray::fromHex("BAF4AFB82E68746D") << "網站.htm";
+    QTest::newRow("Big5 with a trail byte below 0x80") << QByteArray::fromHex("B773BC57B8EAAEC6A7A8") << "新增資料夾";
+    QTest::newRow("Big5, also valid GB2312") << QByteArray::fromHex("A4A4A4E5") << "中文";
+    QTest::newRow("GB2312, also valid Big5") << QByteArray::fromHex("D6D0CEC4") << "中文";
+    QTest::newRow("GB2312") << QByteArray::fromHex("D0C2BDA8CEC4BCFEBCD0") << "新建文件夹";
+    QTest::newRow("valid in none") << QByteArray("a\xFF" "b\xC3") << "a\\xFFb\\xC3";
+    QTest::newRow("UTF-8 and an invalid byte") << QByteArray("網\xFF") << "網\\xFF";
+    QTest::newRow("control characters") << QByteArray("tab\there\x1B\x7F") << "tab\\x09here\\x1B\\x7F";
+    QTest::newRow("an encoded surrogate") << QByteArray("\xED\xB3\xBF") << "\\xED\\xB3\\xBF";
+}
+
+void Form2Test::namesKeepTheirBytes()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, readable);
+    const std::string bytes = name.toStdString();
+    QCOMPARE(ReadableName(bytes), readable);
+    QCOMPARE(ReadablePath("/x/" + bytes + "/" + bytes), "/x/" + readable + "/" + readable);
+    QCOMPARE(PathBytes(ExactPath(bytes)), bytes);
+    // Every byte value, alone and after every other, passes through the exact form unchanged.
+    std::string all;
+    for (int byte = 1; byte < 256; ++byte)
+        all += static_cast<char>(byte);
+    QCOMPARE(PathBytes(ExactPath(all)), all);
+    for (int byte = 0x80; byte < 256; ++byte) {
+        const std::string pair = bytes + static_cast<char>(byte);
+        QCOMPARE(PathBytes(ExactPath(pair)), pair);
+    }
+    // A UTF-8 path's exact form is its text.
+    QCOMPARE(ExactPath("/網站/index.htm"), QStringLiteral("/網站/index.htm"));
+}
+
+void Form2Test::typedPathsFindTheirBytes()
+{
+    // Typed in readable form, a path finds its folders' bytes; the separators stay as typed.
+    const fs::path base = temp_->path();
+    const std::string big5 = Bytes("C163C5E9"); // 繁體
+    const std::string gb = Bytes("BCF2CCE5");   // 简体
+    fs::create_directories(base / big5 / gb);
+    fs::create_directories(base / "bad\xFF");
+    QCOMPARE(FolderPathBytes(root_ + "/繁體/简体"), (base / big5 / gb).string());
+    QCOMPARE(FolderPathBytes(root_ + "//繁體/简体/"), base.string() + "//" + big5 + "/" + gb + "/");
+    QCOMPARE(FolderPathBytes(root_ + "/bad\\xFF"), (base / "bad\xFF").string());
+    // A name that exists as typed is taken as typed.
+    fs::create_directories(base / "繁體");
+    QCOMPARE(FolderPathBytes(root_ + "/繁體"), (base / "繁體").string());
+    // Nothing of that name: the typed name's own bytes, for the run to report.
+    QCOMPARE(FolderPathBytes(root_ + "/簡體"), (base / "簡體").string());
+    QCOMPARE(FolderPathBytes("relative/繁體"), std::string("relative/繁體"));
+    // Two folders of one readable name (中文 in Big5 and in GB2312 bytes): typed, neither is
+    // guessed; chosen, the chosen one's bytes are kept as far as the typed path follows it.
+    fs::create_directories(base / Bytes("A4A4A4E5") / "x");
+    fs::create_directories(base / Bytes("D6D0CEC4") / "x");
+    QCOMPARE(FolderPathBytes(root_ + "/中文"), (base / "中文").string());
+    const QString chosen = root_ + "/" + ExactPath(Bytes("D6D0CEC4"));
+    QCOMPARE(FolderPathBytes(root_ + "/中文", chosen), (base / Bytes("D6D0CEC4")).string());
+    QCOMPARE(FolderPathBytes(root_ + "/中文/x", chosen), (base / Bytes("D6D0CEC4") / "x").string());
+    QCOMPARE(FolderPathBytes(root_ + "/A/../中文", chosen), (base / "A" / ".." / "中文").string());
 }
 
 QTEST_MAIN(Form2Test)

@@ -1,9 +1,11 @@
-// The program as a process of its own: closing the main window in the middle of a run ends it.
+// The program as a process of its own: closing the main window in the middle of a run ends it, and
+// so do SIGTERM, SIGHUP and SIGINT, mid-run or not, with the status 128 + the signal.
 //
 // The test starts this executable again as a child process that runs the program exactly as
 // main() does (RunProgram on the system desktop, only with a dictionary of the test's), types the
-// path, clicks a conversion button and closes the window from inside the run. The child reports
-// what its window showed when it ended; the test checks its exit and the files on disk.
+// path, clicks a conversion button and closes the window (or sends itself a signal) from inside
+// the run. The child reports what its window showed when it ended; the test checks its exit and
+// the files on disk.
 #include "TestSupport.h"
 #include "conversion/ConversionRun.h"
 #include "shell/Form1.h"
@@ -21,11 +23,15 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+
+#include <signal.h>
+#include <unistd.h>
 
 using namespace fanjian;
 using namespace fanjian::testing;
@@ -50,15 +56,31 @@ void Report(const char* key, const QString& value)
     std::fflush(stdout);
 }
 
+// How the child ends the program: by closing the window or by a signal (0), mid-run or before any.
+struct Ending {
+    int signal;
+    bool midRun;
+};
+
+Ending ParseEnding(const char* text)
+{
+    const std::string how(text);
+    const bool idle = how.starts_with("idle-");
+    const std::string name = idle ? how.substr(5) : how;
+    const int signal = name == "TERM" ? SIGTERM : name == "HUP" ? SIGHUP : name == "INT" ? SIGINT : 0;
+    return {signal, !idle};
+}
+
 // The child: the program on the system desktop, with the test's dictionary. Once the window is up
 // it types `site` into Text1, optionally opens the chooser, presses `button`, and closes the
-// window when the run is `closeAt` characters into its second file. On its way out it reports
-// the status text and every item of the result list.
+// window (or sends itself the signal named by HOW) when the run is `closeAt` characters into its
+// second file; with HOW "idle-TERM" and the like it sends the signal before doing anything. On
+// its way out it reports the status text and every item of the result list.
 int CloseMidRun(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    if (argc != 7) {
-        std::fprintf(stderr, "usage: %s %s SITE PROGRAM-DIR BUTTON CLOSE-AT chooser|no-chooser\n", argv[0], kCloseMidRun);
+    if (argc != 8) {
+        std::fprintf(stderr, "usage: %s %s SITE PROGRAM-DIR BUTTON CLOSE-AT chooser|no-chooser HOW\n", argv[0], kCloseMidRun);
         return 64;
     }
     const QString site = QString::fromLocal8Bit(argv[2]);
@@ -67,6 +89,7 @@ int CloseMidRun(int argc, char* argv[])
     const char* button = argv[4];
     const long closeAt = std::atol(argv[5]);
     const bool openChooser = std::strcmp(argv[6], "chooser") == 0;
+    const Ending ending = ParseEnding(argv[7]);
 
     Form1* window = nullptr;
     QElapsedTimer sinceClose;
@@ -78,6 +101,14 @@ int CloseMidRun(int argc, char* argv[])
             std::exit(65);
         }
         window->setEventPassInterval({});
+        struct sigaction pipe {};
+        Report("SIGPIPE", ::sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler == SIG_IGN ? "ignored" : "not ignored");
+        if (!ending.midRun) {
+            Report("closing at", "no run");
+            sinceClose.start();
+            ::kill(::getpid(), ending.signal);
+            return;
+        }
         auto* text1 = window->findChild<QLineEdit*>(QStringLiteral("Text1"));
         text1->setFocus();
         QTest::keyClicks(text1, site);
@@ -95,8 +126,11 @@ int CloseMidRun(int argc, char* argv[])
             closed = true;
             Report("closing at", characters->text());
             sinceClose.start();
-            // As the window manager closes a window: through the platform window.
-            window->windowHandle()->close();
+            if (ending.signal != 0)
+                ::kill(::getpid(), ending.signal); // as kill(1) sends it
+            else
+                window->windowHandle()->close(); // as the window manager closes a window
+
         });
         closer.start(0);
         QTest::mouseClick(window->findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
@@ -132,22 +166,31 @@ class ProgramTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void closingTheWindowMidRunEndsTheProgram_data();
-    void closingTheWindowMidRunEndsTheProgram();
+    void closingTheWindowOrASignalEndsTheProgram_data();
+    void closingTheWindowOrASignalEndsTheProgram();
 };
 
-void ProgramTest::closingTheWindowMidRunEndsTheProgram_data()
+void ProgramTest::closingTheWindowOrASignalEndsTheProgram_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("chooser");
-    QTest::newRow("Big5 to GB2312") << "Command2" << false;
-    QTest::newRow("GB2312 to Big5, chooser open") << "Command3" << true;
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("status");
+    QTest::newRow("Big5 to GB2312") << "Command2" << false << "close" << 0;
+    QTest::newRow("GB2312 to Big5, chooser open") << "Command3" << true << "close" << 0;
+    QTest::newRow("SIGTERM mid-run") << "Command2" << false << "TERM" << 128 + SIGTERM;
+    QTest::newRow("SIGHUP mid-run, chooser open") << "Command3" << true << "HUP" << 128 + SIGHUP;
+    QTest::newRow("SIGINT mid-run") << "Command2" << false << "INT" << 128 + SIGINT;
+    QTest::newRow("SIGTERM before any run") << "Command2" << false << "idle-TERM" << 128 + SIGTERM;
+    QTest::newRow("SIGINT before any run") << "Command2" << false << "idle-INT" << 128 + SIGINT;
 }
 
-void ProgramTest::closingTheWindowMidRunEndsTheProgram()
+void ProgramTest::closingTheWindowOrASignalEndsTheProgram()
 {
     QFETCH(QString, button);
     QFETCH(bool, chooser);
+    QFETCH(QString, how);
+    QFETCH(int, status);
     const bool toSimplified = button == "Command2";
     const ConversionDirection direction =
         toSimplified ? ConversionDirection::TraditionalToSimplified : ConversionDirection::SimplifiedToTraditional;
@@ -183,7 +226,7 @@ void ProgramTest::closingTheWindowMidRunEndsTheProgram()
     QProcess child;
     child.setProgram(QCoreApplication::applicationFilePath());
     child.setArguments({kCloseMidRun, Q(site), Q(program), button, QString::number(closeAt),
-                        chooser ? "chooser" : "no-chooser"});
+                        chooser ? "chooser" : "no-chooser", how});
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     child.setProcessEnvironment(environment);
@@ -199,13 +242,22 @@ void ProgramTest::closingTheWindowMidRunEndsTheProgram()
         run.report.insert(line.section('\t', 0, 0), line.section('\t', 1));
 
     QVERIFY2(run.exitStatus == QProcess::NormalExit, qPrintable(run.errors));
-    QVERIFY2(run.exitCode == 0, qPrintable(QString::number(run.exitCode) + "\n" + run.errors));
+    QVERIFY2(run.exitCode == status, qPrintable(QString::number(run.exitCode) + "\n" + run.errors));
     QVERIFY2(run.report.contains("closing at"), qPrintable(run.errors));
     qInfo("closed at %s, the program ended %s later", qPrintable(run.report.value("closing at")),
           qPrintable(run.report.value("ended after")));
+    QCOMPARE(run.report.values("SIGPIPE"), QStringList({"ignored"}));
+    QCOMPARE(run.report.values("windows open"), QStringList({"0"}));
+    if (how.startsWith("idle-")) {
+        // Outside a run the program ends at once and has written nothing.
+        QVERIFY(run.report.values("status").value(0).isEmpty());
+        QVERIFY(!fs::exists(out));
+        for (const fs::path& file : inputs)
+            QVERIFY(ReadFile(file) == input);
+        return;
+    }
     if (chooser)
         QCOMPARE(run.report.value("chooser"), QStringLiteral("open"));
-    QCOMPARE(run.report.values("windows open"), QStringList({"0"}));
     // The run went no further: no completion text.
     QCOMPARE(run.report.values("status"), QStringList({QString::fromUtf8(texts::Status(direction).data())}));
 

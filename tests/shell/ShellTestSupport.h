@@ -51,14 +51,17 @@ inline QTreeWidgetItem* EntryFor(DirectoryList& list, const QString& path)
     return nullptr;
 }
 
+// As a user clicks an entry: scrolled into view first.
 inline void ClickEntry(DirectoryList& list, QTreeWidgetItem* entry)
 {
+    list.scrollToItem(entry);
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(entry).center());
 }
 
 // As a user's double-click arrives: a click, then the double-click event.
 inline void DoubleClickEntry(DirectoryList& list, QTreeWidgetItem* entry)
 {
+    list.scrollToItem(entry);
     const QPoint at = list.visualItemRect(entry).center();
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at);
