@@ -196,6 +196,14 @@ TEST_F(ConversionRunTest, AFolderWithoutSelectedFilesCompletesWithoutOutput)
     EXPECT_TRUE(ResultItems().empty());
     EXPECT_FALSE(fs::exists(site() / "GB"));
     EXPECT_EQ(view_.Texts("ShowStatus"), (std::vector<std::string>{"繁轉簡轉換中", "繁轉簡轉換完成"}));
+
+    // Listing a big folder, selected files or not, lets the window handle its events on the way.
+    fs::create_directory(site() / "s");
+    for (int i = 0; i < 600; ++i)
+        WriteFile(site() / "s" / (std::to_string(i) + ".dat"), "");
+    Run(kToGb, F());
+    EXPECT_EQ(std::count(view_.calls.begin(), view_.calls.end(), "ProcessPendingEvents"), 1 + 2);
+    EXPECT_TRUE(SourceItems().empty());
 }
 
 TEST_F(ConversionRunTest, AFailingLookupEndsTheRunKeepingWhatWasWritten)

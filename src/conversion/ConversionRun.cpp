@@ -59,6 +59,8 @@ std::string Join(std::string_view a, std::string_view b)
 }
 
 constexpr std::size_t kReadSize = 256 * 1024;
+// While the tree is listed the window gets a pass over its events every so many entries.
+constexpr std::uint64_t kEntriesBetweenPauses = 256;
 constexpr std::size_t kWriteSize = 1024 * 1024;
 
 // The state of one run from the opening of the dictionary to its closing.
@@ -82,7 +84,12 @@ public:
         // Everything is listed before the first file is written, so that no output lands on a
         // file the run reads, nor in a folder it reads. A subfolder that cannot be listed fails
         // the run when the pass comes to it, after the subfolders before it are converted.
-        const FolderEntries top = ListFolder(folder_);
+        // Listing a big tree takes a while: the window goes on handling its events meanwhile.
+        const auto pause = [this] {
+            if (++listed_ % kEntriesBetweenPauses == 0)
+                view_.ProcessPendingEvents();
+        };
+        const FolderEntries top = ListFolder(folder_, pause);
         inputFolders_.push_back(top.self);
         struct Subfolder {
             std::string name;
@@ -93,7 +100,7 @@ public:
         for (const FolderEntry& folder : top.folders) {
             Subfolder& subfolder = subfolders.emplace_back(Subfolder{folder.name, {}, std::nullopt});
             try {
-                subfolder.entries = ListFolder(Join(folder_, folder.name));
+                subfolder.entries = ListFolder(Join(folder_, folder.name), pause);
             } catch (const FileError& error) {
                 subfolder.unreadable = error;
                 continue;
@@ -268,6 +275,7 @@ private:
     std::string outputFolder_;
     ProgressView& view_;
     std::uint64_t fileCount_ = 0;
+    std::uint64_t listed_ = 0;
     std::vector<char> readBuffer_;
     std::string written_;
     CharacterDictionary dictionary_;

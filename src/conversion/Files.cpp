@@ -44,7 +44,7 @@ void CloseQuietly(int& fd) noexcept
 
 } // namespace
 
-FolderEntries ListFolder(const std::string& path)
+FolderEntries ListFolder(const std::string& path, const std::function<void()>& eachEntry)
 {
     RefuseNul("cannot read folder", path);
     // O_DIRECTORY: whatever else stands there is refused unopened.
@@ -79,6 +79,8 @@ FolderEntries ListFolder(const std::string& path)
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..")
             continue;
+        if (eachEntry)
+            eachEntry();
         // What the entry stands for, links followed.
         struct stat status;
         if (::fstatat(::dirfd(dir), entry->d_name, &status, 0) != 0) {

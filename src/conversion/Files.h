@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,8 +34,9 @@ struct FolderEntries {
 // Lists a folder; throws FileError when it cannot be read, or when an entry cannot be looked at
 // (a folder that may be listed but not entered). Other kinds of entry (FIFOs, sockets, devices)
 // and links that lead nowhere (to nothing, or round in a loop) are left out. Nothing is opened but
-// the folder itself, and never a FIFO in its place. Each entry is looked at once.
-FolderEntries ListFolder(const std::string& path);
+// the folder itself, and never a FIFO in its place. Each entry is looked at once, and
+// `eachEntry`, when given, is called before it is.
+FolderEntries ListFolder(const std::string& path, const std::function<void()>& eachEntry = {});
 
 // A folder held open to create files in, so that each file costs no walk down its path.
 class Folder {
