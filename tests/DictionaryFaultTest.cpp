@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <string>
 
@@ -223,11 +224,12 @@ TEST(DictionaryFaults, AMillionRowsOpenAndTheFirstRowStillWins)
     }
 }
 
-// Another process that opens the dictionary, writes to it inside a transaction, and keeps that
-// transaction open for `hold` before committing. Returns once the lock is taken.
-class Writer {
+// Another process that takes hold of the dictionary file (`take`, in that process), keeps it for
+// `hold`, then lets go (`release`). Returns once it has taken hold, or failed to.
+class OtherProcess {
 public:
-    Writer(const fs::path& file, std::chrono::milliseconds hold)
+    OtherProcess(const std::function<bool()>& take, std::chrono::milliseconds hold,
+                 const std::function<bool()>& release)
     {
         int ready[2];
         if (::pipe(ready) != 0)
@@ -235,26 +237,23 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(ready[0]);
-            sqlite3* db = nullptr;
-            bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
-                      sqlite3_exec(db, "BEGIN EXCLUSIVE; UPDATE MERVIK SET gb = 47611;", nullptr, nullptr, nullptr) ==
-                          SQLITE_OK;
-            const char signal = ok ? 'y' : 'n';
-            ok = ::write(ready[1], &signal, 1) == 1 && ok;
+            bool ok = take();
+            const char answer = ok ? 'y' : 'n';
+            ok = ::write(ready[1], &answer, 1) == 1 && ok;
             ::usleep(static_cast<useconds_t>(hold.count() * 1000));
-            ok = ok && sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK;
-            sqlite3_close(db);
-            ::_exit(ok ? 0 : 1);
+            ::_exit(ok && release() ? 0 : 1);
         }
         ::close(ready[1]);
-        char signal = 0;
-        locked_ = ::read(ready[0], &signal, 1) == 1 && signal == 'y';
+        char answer = 0;
+        held_ = ::read(ready[0], &answer, 1) == 1 && answer == 'y';
         ::close(ready[0]);
     }
-    ~Writer() { Finished(); }
+    OtherProcess(const OtherProcess&) = delete;
+    OtherProcess& operator=(const OtherProcess&) = delete;
+    ~OtherProcess() { Finished(); }
 
-    bool Locked() const { return locked_; }
-    // Waits for the writer; true when it committed.
+    bool Held() const { return held_; }
+    // Waits for the other process; true when it let go as it should.
     bool Finished()
     {
         if (pid_ <= 0)
@@ -267,47 +266,38 @@ public:
 
 private:
     pid_t pid_ = -1;
-    bool locked_ = false;
+    bool held_ = false;
     bool finished_ = false;
 };
 
-// Another process that holds a write lease on the file for `hold`, ignoring the kernel's request to
-// let go. Opening a leased file would wait for the lease for the kernel's lease-break time.
-class LeaseHolder {
-public:
-    LeaseHolder(const fs::path& file, std::chrono::milliseconds hold)
-    {
-        int ready[2];
-        if (::pipe(ready) != 0)
-            throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
+// A write lease, kept against the kernel's request to let go: opening a leased file waits for the
+// lease for the kernel's lease-break time (45 s).
+OtherProcess LeaseHolder(const fs::path& file, std::chrono::milliseconds hold)
+{
+    static int fd = -1;
+    return OtherProcess(
+        [&file] {
             ::signal(SIGIO, SIG_IGN);
-            const int fd = ::open(file.c_str(), O_RDONLY);
-            const char answer = fd >= 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0 ? 'y' : 'n';
-            if (::write(ready[1], &answer, 1) != 1 || answer != 'y')
-                ::_exit(1);
-            ::usleep(static_cast<useconds_t>(hold.count() * 1000));
-            ::fcntl(fd, F_SETLEASE, F_UNLCK);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char answer = 0;
-        held_ = ::read(ready[0], &answer, 1) == 1 && answer == 'y';
-        ::close(ready[0]);
-    }
-    ~LeaseHolder()
-    {
-        int status;
-        ::waitpid(pid_, &status, 0);
-    }
-    bool Held() const { return held_; }
+            fd = ::open(file.c_str(), O_RDONLY);
+            return fd >= 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+        },
+        hold, [] { return ::fcntl(fd, F_SETLEASE, F_UNLCK) == 0; });
+}
 
-private:
-    pid_t pid_ = -1;
-    bool held_ = false;
-};
+// A writer in the middle of a transaction that changes every row.
+OtherProcess Writer(const fs::path& file, std::chrono::milliseconds hold)
+{
+    static sqlite3* db = nullptr;
+    return OtherProcess(
+        [&file] {
+            return sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+                   sqlite3_exec(db, "BEGIN EXCLUSIVE; UPDATE MERVIK SET gb = 47611;", nullptr, nullptr, nullptr) ==
+                       SQLITE_OK;
+        },
+        hold, [] {
+            return sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK && sqlite3_close(db) == SQLITE_OK;
+        });
+}
 
 TEST(DictionaryFaults, ALeaseIsWaitedForBriefly)
 {
@@ -316,14 +306,14 @@ TEST(DictionaryFaults, ALeaseIsWaitedForBriefly)
     const fs::path file = dir.path() / "mervik.pcx";
     CharacterDictionary dictionary;
     {
-        LeaseHolder holder(file, std::chrono::milliseconds(300));
+        OtherProcess holder = LeaseHolder(file, std::chrono::milliseconds(300));
         if (!holder.Held())
             GTEST_SKIP() << "no leases on this file system";
         dictionary.Open(dir.str());
         EXPECT_EQ(dictionary.Lookup(kToGb, 45290), 47610);
     }
     {
-        LeaseHolder holder(file, std::chrono::milliseconds(5000));
+        OtherProcess holder = LeaseHolder(file, std::chrono::milliseconds(5000));
         ASSERT_TRUE(holder.Held());
         const auto start = std::chrono::steady_clock::now();
         EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
@@ -340,16 +330,16 @@ TEST(DictionaryFaults, AWriterInTheMiddleOfATransactionIsWaitedForBriefly)
 
     {
         // A short write: Open waits for it and reads the table as committed, never half-written.
-        Writer writer(file, std::chrono::milliseconds(300));
-        ASSERT_TRUE(writer.Locked());
+        OtherProcess writer = Writer(file, std::chrono::milliseconds(300));
+        ASSERT_TRUE(writer.Held());
         dictionary.Open(dir.str());
         EXPECT_EQ(dictionary.Lookup(kToGb, 45290), 47611);
         EXPECT_TRUE(writer.Finished());
     }
     {
         // A writer that keeps the table far longer: Open gives up within a bounded time.
-        Writer writer(file, std::chrono::milliseconds(5000));
-        ASSERT_TRUE(writer.Locked());
+        OtherProcess writer = Writer(file, std::chrono::milliseconds(5000));
+        ASSERT_TRUE(writer.Held());
         const auto start = std::chrono::steady_clock::now();
         EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));

@@ -106,19 +106,13 @@ void ConsoleView::ShowFileCount(std::string_view text)
 {
     fileCount_ = text;
     // A new file: the next pass looks at the clock, so that the first file shows at once.
-    callsUntilClockCheck_ = 1;
+    pacer_.ReadSoon();
 }
 
 void ConsoleView::CheckClock()
 {
     const Clock::time_point now = settings_.now();
-    const Clock::duration sinceCheck = now - lastClockCheck_;
-    lastClockCheck_ = now;
-    if (sinceCheck < kClockCheckInterval / 2 && callsPerClockCheck_ < kMaxCallsPerClockCheck)
-        callsPerClockCheck_ *= 2;
-    else if (sinceCheck > kClockCheckInterval * 2 && callsPerClockCheck_ > 1)
-        callsPerClockCheck_ /= 2;
-    callsUntilClockCheck_ = callsPerClockCheck_;
+    pacer_.Read(now);
 
     if (fileCount_.empty() || (drawnOnce_ && now - lastDraw_ < kRedrawInterval))
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/Signals.h"
+#include "conversion/ClockPacer.h"
 #include "conversion/ProgressView.h"
 
 #include <chrono>
@@ -50,7 +51,7 @@ public:
     void ProcessPendingEvents() override
     {
         StopIfSignalled();
-        if (!settings_.progress || --callsUntilClockCheck_ > 0)
+        if (!settings_.progress || !pacer_.Due())
             return;
         CheckClock();
     }
@@ -75,14 +76,8 @@ private:
     // The run keeps this text valid until its next count or until it returns.
     std::string_view characterCount_;
 
-    // Reading the clock costs more than converting a character: the clock is read every
-    // callsPerClockCheck_ passes, a number kept such that the checks come about every
-    // kClockCheckInterval (as the window does).
-    static constexpr std::chrono::microseconds kClockCheckInterval{1000};
-    static constexpr int kMaxCallsPerClockCheck = 4096;
-    int callsPerClockCheck_ = 1;
-    int callsUntilClockCheck_ = 1;
-    Clock::time_point lastClockCheck_{};
+    // The clock is read about every millisecond, as the window does.
+    ClockPacer pacer_{std::chrono::milliseconds(1), 4096};
     Clock::time_point lastDraw_{};
     bool drawnOnce_ = false;
     std::size_t shownColumns_ = 0; // columns the line on the terminal takes now

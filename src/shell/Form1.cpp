@@ -233,10 +233,9 @@ void Form1::StartRun(ConversionDirection direction)
     characterCountPending_ = false;
     fileName_.pending = fileCount_.pending = characterCountShown_.pending = false;
     // The run's first yield handles the events at once.
-    lastClockCheck_ = std::chrono::steady_clock::now();
-    lastEventPass_ = lastClockCheck_ - eventPassInterval_;
-    callsPerClockCheck_ = 1;
-    callsUntilClockCheck_ = 1;
+    const auto start = std::chrono::steady_clock::now();
+    pacer_.Restart(start);
+    lastEventPass_ = start - eventPassInterval_;
     RunResult result{RunOutcome::Completed, {}};
     try {
         result = ConversionRun().Run(direction, folderPath, programDirectory, *this);
@@ -371,22 +370,16 @@ void Form1::OtherTextShown()
 {
     // Any other text may be the run's last: keep the newest count while its text is still valid.
     KeepCharacterCount();
-    CheckClockSoon();
+    pacer_.ReadSoon();
 }
 
 void Form1::ProcessPendingEvents()
 {
-    if (--callsUntilClockCheck_ > 0)
+    if (!pacer_.Due())
         return;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point now = Clock::now();
-    const Clock::duration sinceCheck = now - lastClockCheck_;
-    lastClockCheck_ = now;
-    if (sinceCheck < kClockCheckInterval / 2 && callsPerClockCheck_ < kMaxCallsPerClockCheck)
-        callsPerClockCheck_ *= 2;
-    else if (sinceCheck > kClockCheckInterval * 2 && callsPerClockCheck_ > 1)
-        callsPerClockCheck_ /= 2;
-    callsUntilClockCheck_ = callsPerClockCheck_;
+    pacer_.Read(now);
     if (now - lastEventPass_ < eventPassInterval_)
         return;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dictionary/ConversionDirection.h"
+#include "conversion/ClockPacer.h"
 #include "conversion/ProgressView.h"
 #include "shell/Desktop.h"
 #include "shell/Twips.h"
@@ -144,16 +145,10 @@ private:
     PendingText fileCount_;
     PendingText characterCountShown_;
 
-    // Reading the clock costs more than a character's conversion, so ProcessPendingEvents reads
-    // it only every callsPerClockCheck_ calls, a number kept such that the checks come roughly
-    // every kClockCheckInterval; any other progress text makes the next call check.
-    static constexpr std::chrono::microseconds kClockCheckInterval{500};
-    static constexpr int kMaxCallsPerClockCheck = 1024;
-    void CheckClockSoon() noexcept { callsUntilClockCheck_ = 1; }
-    int callsPerClockCheck_ = 1;
-    int callsUntilClockCheck_ = 1;
+    // ProcessPendingEvents reads the clock about every half millisecond; any other progress text
+    // makes the next call read it.
+    ClockPacer pacer_{std::chrono::microseconds(500), 1024};
     std::chrono::steady_clock::duration eventPassInterval_ = kEventPassInterval;
-    std::chrono::steady_clock::time_point lastClockCheck_{};
     std::chrono::steady_clock::time_point lastEventPass_{};
 };
 
