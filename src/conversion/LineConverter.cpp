@@ -4,9 +4,14 @@
 #include "dictionary/Errors.h"
 
 #include <algorithm>
-#include <array>
+#include <bit>
 #include <cstring>
+#include <optional>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace fanjian {
 
@@ -68,6 +73,24 @@ constexpr bool IsLeadByte(unsigned char c)
     return c >= 0x81 && c <= 0xFE;
 }
 
+// The second byte of a declaration: "charset=" or "content=".
+constexpr bool CanFollowDeclarationStart(unsigned char c)
+{
+    return (c | 0x20) == 'h' || (c | 0x20) == 'o';
+}
+
+// True when the byte at `in` cannot be copied as it is without a look at what it means: a byte
+// 0x80 or above, CR, LF, or a 'c' or 'C' that may start a declaration (or ends the bytes at hand,
+// so that what follows it is not known yet). Every byte before the first such byte starts a
+// character of its own.
+inline bool StopsCopying(const unsigned char* in, const unsigned char* end)
+{
+    const unsigned char c = *in;
+    if (c >= 0x80 || IsLineEnd(c))
+        return true;
+    return (c | 0x20) == 'c' && (end - in == 1 || CanFollowDeclarationStart(in[1]));
+}
+
 // True when none of the eight bytes is 0x80 or above, 'c', 'C', CR or LF.
 constexpr bool IsPlainWord(std::uint64_t word)
 {
@@ -80,16 +103,139 @@ constexpr bool IsPlainWord(std::uint64_t word)
     return ((word & kHighs) | hasZeroByte(c) | hasZeroByte(lf) | hasZeroByte(cr)) == 0;
 }
 
-enum class ByteClass : unsigned char { Plain, Lead, MaybeDeclaration, LineEnd };
+// Copies the bytes from `in` to `o` up to the first that StopsCopying (or `end`), eight at a time
+// where none of them is a 'c'; returns where it stopped.
+inline const unsigned char* CopyPlainWords(const unsigned char* in, const unsigned char* end, char*& o)
+{
+    for (;;) {
+        while (end - in >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, in, 8);
+            if (!IsPlainWord(word))
+                break;
+            std::memcpy(o, &word, 8);
+            o += 8;
+            in += 8;
+        }
+        if (in == end || StopsCopying(in, end))
+            return in;
+        *o++ = static_cast<char>(*in++);
+    }
+}
 
-constexpr std::array<ByteClass, 256> kByteClass = [] {
-    std::array<ByteClass, 256> table{};
-    for (int c = 0x81; c <= 0xFE; ++c)
-        table[c] = ByteClass::Lead;
-    table['c'] = table['C'] = ByteClass::MaybeDeclaration;
-    table['\n'] = table['\r'] = ByteClass::LineEnd;
-    return table;
-}();
+#if defined(__SSE2__)
+// The same, sixteen bytes at a time. Each step stores all sixteen and then moves on by as many as
+// were plain: the output has room for them (see ConvertLines). A 'c' stops the copy only before
+// h, H, o or O, which the second load, one byte further on, tells.
+inline const unsigned char* CopyPlain(const unsigned char* in, const unsigned char* end, char*& o)
+{
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i c = _mm_set1_epi8('c');
+    const __m128i h = _mm_set1_epi8('h');
+    const __m128i oh = _mm_set1_epi8('o');
+    while (end - in > 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 1)), caseBit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), bytes);
+        const __m128i declaration = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), c),
+                                                  _mm_or_si128(_mm_cmpeq_epi8(next, h), _mm_cmpeq_epi8(next, oh)));
+        const __m128i lineEnd = _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr));
+        // The sign bits: bytes 0x80 and above.
+        const unsigned stops = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(declaration, lineEnd), bytes)));
+        if (stops != 0) {
+            const int plain = std::countr_zero(stops);
+            in += plain;
+            o += plain;
+            return in;
+        }
+        in += 16;
+        o += 16;
+    }
+    return CopyPlainWords(in, end, o);
+}
+#else
+inline const unsigned char* CopyPlain(const unsigned char* in, const unsigned char* end, char*& o)
+{
+    return CopyPlainWords(in, end, o);
+}
+#endif
+
+// answers_ holds, for a double-byte character, the two bytes to write in the order they are
+// written, or one of these markers. No answer begins with a zero byte (answers are 256 or more),
+// so every marker does.
+constexpr std::uint16_t Marker(unsigned char kind)
+{
+    return std::endian::native == std::endian::little ? static_cast<std::uint16_t>(kind << 8) : kind;
+}
+constexpr std::uint16_t kUnknown = Marker(1);  // the dictionary has not been asked yet
+constexpr std::uint16_t kNoRow = Marker(2);    // copied as it is
+constexpr std::uint16_t kLoneLead = Marker(3); // a lead byte before CR or LF, which is no trail byte
+constexpr std::uint16_t kNotLead = Marker(4);  // the first byte is no lead byte: the run is over
+
+constexpr bool IsMarker(std::uint16_t put)
+{
+    return (std::endian::native == std::endian::little ? put & 0xFF : put >> 8) == 0;
+}
+
+// The code of the double-byte character at `in`, lead byte first: the index into answers_, in the
+// order of the code table, where the characters of a text lie close together.
+inline std::uint16_t CodeAt(const unsigned char* in)
+{
+    std::uint16_t bytes;
+    std::memcpy(&bytes, in, 2);
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<std::uint16_t>(bytes >> 8 | bytes << 8);
+    return bytes;
+}
+
+// Two bytes as one number that a two-byte copy writes in this order.
+inline std::uint16_t InStoreOrder(unsigned char first, unsigned char second)
+{
+    const unsigned char bytes[2] = {first, second};
+    std::uint16_t put;
+    std::memcpy(&put, bytes, 2);
+    return put;
+}
+
+struct KnownRun {
+    const unsigned char* in; // the first byte not taken
+    char* o;
+    std::size_t replaced;
+};
+
+// Converts the double-byte characters from `in` on while their answers are known: up to the first
+// byte that is no lead byte, the first answer that is a marker, or a lead byte that ends the block.
+// Two characters a step, as long as four bytes are left.
+inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* const end, char* o,
+                                const std::uint16_t* const answers)
+{
+    std::size_t replaced = 0;
+    const unsigned char* const lastPair = end - in >= 4 ? end - 3 : in; // no step of two starts here
+    while (in < lastPair) {
+        const std::uint16_t put = answers[CodeAt(in)];
+        const std::uint16_t next = answers[CodeAt(in + 2)]; // used only when `put` is an answer
+        if (IsMarker(put) || IsMarker(next))
+            break;
+        std::memcpy(o, &put, 2);
+        std::memcpy(o + 2, &next, 2);
+        in += 4;
+        o += 4;
+        replaced += 2;
+    }
+    while (end - in >= 2) {
+        const std::uint16_t put = answers[CodeAt(in)];
+        if (IsMarker(put))
+            break;
+        std::memcpy(o, &put, 2);
+        in += 2;
+        o += 2;
+        ++replaced;
+    }
+    return {in, o, replaced};
+}
 
 // Length of the declaration at the start of `text` (a 'c' or 'C' that starts a character), its
 // replacement written at `o`; 0 when there is none.
@@ -116,13 +262,21 @@ std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, 
 } // namespace
 
 LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view)
-    : direction_(direction), dictionary_(dictionary), view_(view)
+    : direction_(direction), dictionary_(dictionary), view_(view), answers_(new std::uint16_t[1 << 16])
 {
     static_assert(kCountPrefix.size() == kCountPrefixLength && kCountSuffix.size() == kCountSuffixLength);
     char* o = std::copy(kCountPrefix.begin(), kCountPrefix.end(), countText_);
     *o++ = '0';
     o = std::copy(kCountSuffix.begin(), kCountSuffix.end(), o);
     countLength_ = static_cast<std::size_t>(o - countText_);
+
+    // The trail byte decides a lone lead byte; the dictionary is asked for the rest as they come.
+    std::fill_n(answers_.get(), 1 << 16, kNotLead);
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        std::fill_n(answers_.get() + (lead << 8), 256, kUnknown);
+        for (const unsigned char lineEnd : {'\r', '\n'})
+            answers_[lead << 8 | lineEnd] = kLoneLead;
+    }
 }
 
 std::string LineConverter::ConvertLine(std::string_view line)
@@ -134,116 +288,169 @@ std::string LineConverter::ConvertLine(std::string_view line)
     return out;
 }
 
+std::uint16_t LineConverter::LookUp(std::uint16_t code)
+{
+    const std::optional<std::uint16_t> answer = dictionary_.Lookup(direction_, code);
+    std::uint16_t put = kNoRow;
+    if (answer) {
+        if (HoldsLineBreak(*answer))
+            ThrowLineBreakAnswer(direction_, code, *answer);
+        put = InStoreOrder(static_cast<unsigned char>(*answer >> 8), static_cast<unsigned char>(*answer));
+    }
+    answers_[code] = put;
+    return put;
+}
+
 std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)
 {
     const Rewrites& rewrites = direction_ == ConversionDirection::TraditionalToSimplified ? kToSimplified
                                                                                           : kToTraditional;
-    const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
-    const auto* p = reinterpret_cast<const unsigned char*>(block.data());
-    const std::size_t n = block.size();
+    dictionary_.Answers(direction_); // throws when the dictionary is not open
+    const auto* const first = reinterpret_cast<const unsigned char*>(block.data());
+    const auto* const end = first + block.size();
+    const std::uint16_t* const answers = answers_.get();
 
-    // Room for the worst case: every byte a lone LF, or a growing declaration every 12 bytes.
+    // Room for the worst case: every byte a lone LF, or a growing declaration every 12 bytes. So
+    // the output of the bytes before `in` never takes more than twice their number, and sixteen
+    // bytes stored at `o` fit wherever seventeen bytes are left to read.
     const std::size_t start = out.size();
-    out.resize(start + 2 * n + 2);
+    out.resize(start + 2 * block.size() + 2);
     char* const base = out.data();
     char* o = base + start;
     lineStart_ = inLine_ ? kNoLineStart : start;
 
     // From here on `out` is only ever written at `o`; its size is set again before returning.
-    const auto finish = [&](std::size_t taken) {
+    // Whether a line is unfinished is told by the last byte taken: CR and LF are only ever taken
+    // as line terminators.
+    const auto finish = [&](const unsigned char* in) {
+        if (in != first)
+            inLine_ = !IsLineEnd(in[-1]);
         out.resize(static_cast<std::size_t>(o - base));
-        return taken;
+        return static_cast<std::size_t>(in - first);
     };
 
     // Whatever stops the block abandons its unfinished line: the next call starts a new one.
     try {
-        std::size_t i = 0;
-        while (i < n) {
-            const unsigned char c = p[i];
-            switch (kByteClass[c]) {
-            case ByteClass::Plain:
-                inLine_ = true;
-                *o++ = static_cast<char>(c);
-                ++i;
-                // Eight plain bytes at a time while there are.
-                while (n - i >= 8) {
-                    std::uint64_t word;
-                    std::memcpy(&word, p + i, 8);
-                    if (!IsPlainWord(word))
-                        break;
-                    std::memcpy(o, &word, 8);
-                    o += 8;
-                    i += 8;
-                }
+        const unsigned char* in = first;
+        for (;;) {
+            in = CopyPlain(in, end, o);
+            if (in == end)
                 break;
+            const unsigned char c = *in;
 
-            case ByteClass::Lead:
-                inLine_ = true;
-                // Double-byte characters come in runs: take the whole run here.
-                do {
-                    if (i + 1 == n && !atEnd)
-                        return finish(i); // its trail byte may be in the next block
-                    if (i + 1 == n || IsLineEnd(p[i + 1])) {
-                        *o++ = static_cast<char>(p[i]); // a lead byte that ends the line stands alone
-                        ++i;
+            if (IsLeadByte(c)) {
+                // Double-byte characters come in runs: the whole run is converted first, then
+                // each replacement in it is shown, in order. The view sees no output, and a run
+                // never goes past the end of its line: if the view throws, what the converter
+                // wrote after the start of the line is abandoned all the same. Before the
+                // dictionary is asked, which may throw, the replacements before are shown.
+                std::size_t replaced = 0;
+                for (;;) {
+                    const KnownRun run = ConvertKnownRun(in, end, o, answers);
+                    in = run.in;
+                    o = run.o;
+                    replaced += run.replaced;
+                    if (end - in < 2) {
+                        if (in == end || !IsLeadByte(*in))
+                            break;
+                        if (!atEnd) {
+                            ShowReplacements(replaced);
+                            return finish(in); // its trail byte may be in the next block
+                        }
+                        *o++ = static_cast<char>(*in++); // a lead byte that ends the file stands alone
                         break;
                     }
-                    const auto code = static_cast<std::uint16_t>(p[i] << 8 | p[i + 1]);
-                    if (const auto result = answers.Lookup(code)) {
-                        if (HoldsLineBreak(*result)) [[unlikely]]
-                            ThrowLineBreakAnswer(direction_, code, *result);
-                        const auto bytes = static_cast<std::uint16_t>(*result >> 8 | *result << 8);
-                        std::memcpy(o, &bytes, 2);
-                        o += 2;
-                        CountReplacement();
+                    const std::uint16_t code = CodeAt(in);
+                    std::uint16_t put = answers[code];
+                    if (put == kNotLead)
+                        break;
+                    if (put == kLoneLead) {
+                        *o++ = static_cast<char>(*in++); // a lead byte that ends the line stands alone
+                        break;
+                    }
+                    if (put == kUnknown) {
+                        ShowReplacements(replaced);
+                        replaced = 0;
+                        put = LookUp(code);
+                    }
+                    if (put == kNoRow) {
+                        std::memcpy(o, in, 2);
                     } else {
-                        std::memcpy(o, p + i, 2);
-                        o += 2;
+                        std::memcpy(o, &put, 2);
+                        ++replaced;
                     }
-                    i += 2;
-                } while (i < n && IsLeadByte(p[i]));
-                break;
-
-            case ByteClass::MaybeDeclaration: {
-                inLine_ = true;
-                const std::string_view rest = block.substr(i, std::min(n - i, kLongestDeclaration));
-                if (!atEnd && rest.size() < kLongestDeclaration && std::none_of(rest.begin(), rest.end(), [](char b) {
-                        return IsLineEnd(static_cast<unsigned char>(b));
-                    }))
-                    return finish(i); // the declaration may go on in the next block
+                    o += 2;
+                    in += 2;
+                }
+                ShowReplacements(replaced);
+            } else if (IsLineEnd(c)) {
+                if (c == '\n')
+                    ++in;
+                else if (end - in > 1)
+                    in += in[1] == '\n' ? 2 : 1;
+                else if (!atEnd)
+                    return finish(in); // an LF in the next block may belong to it
+                else
+                    ++in;
+                std::memcpy(o, "\r\n", 2);
+                o += 2;
+                lineStart_ = static_cast<std::size_t>(o - base);
+            } else if (c >= 0x80) {
+                *o++ = static_cast<char>(*in++); // 0x80 or 0xFF, no lead byte
+            } else {
+                // A 'c' or 'C' that may start a declaration.
+                const std::size_t left = static_cast<std::size_t>(end - in);
+                const std::string_view rest(reinterpret_cast<const char*>(in), std::min(left, kLongestDeclaration));
+                if (!atEnd && rest.size() < kLongestDeclaration &&
+                    std::none_of(rest.begin(), rest.end(), [](char b) { return IsLineEnd(static_cast<unsigned char>(b)); }))
+                    return finish(in); // the declaration may go on in the next block
                 const std::size_t matched = RewriteDeclaration(rest, rewrites, o);
                 if (matched == 0)
-                    *o++ = static_cast<char>(c);
-                i += matched == 0 ? 1 : matched;
-                break;
-            }
-
-            case ByteClass::LineEnd:
-                if (c == '\r' && i + 1 < n)
-                    i += p[i + 1] == '\n' ? 2 : 1;
-                else if (c == '\r' && !atEnd)
-                    return finish(i); // an LF in the next block may belong to it
-                else
-                    ++i;
-                *o++ = '\r';
-                *o++ = '\n';
-                inLine_ = false;
-                lineStart_ = static_cast<std::size_t>(o - base);
-                break;
+                    *o++ = static_cast<char>(*in++);
+                in += matched;
             }
         }
+        const std::size_t taken = finish(end);
         if (atEnd && inLine_) {
             // The last line had no terminator; it is written with one all the same.
-            *o++ = '\r';
-            *o++ = '\n';
+            out += "\r\n";
             inLine_ = false;
-            lineStart_ = static_cast<std::size_t>(o - base);
+            lineStart_ = out.size();
         }
-        return finish(n);
+        return taken;
     } catch (...) {
         inLine_ = false;
         throw;
     }
+}
+
+void LineConverter::ShowReplacements(std::size_t replaced)
+{
+    // The view may keep a pointer to the text, so every digit changes in place; the rest is kept
+    // in locals, which the view's calls cannot change.
+    ProgressView& view = view_;
+    const char* const text = countText_;
+    std::size_t length = countLength_;
+    char* lastDigit = countText_ + length - kCountSuffixLength - 1;
+    std::uint64_t count = count_;
+    try {
+        for (; replaced != 0; --replaced) {
+            ++count;
+            if (*lastDigit != '9') [[likely]] {
+                ++*lastDigit;
+            } else {
+                CarryCountDigits();
+                length = countLength_;
+                lastDigit = countText_ + length - kCountSuffixLength - 1;
+            }
+            view.ShowCharacterCount(std::string_view(text, length));
+            view.ProcessPendingEvents();
+        }
+    } catch (...) {
+        count_ = count;
+        throw;
+    }
+    count_ = count;
 }
 
 void LineConverter::CarryCountDigits()

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ class CharacterDictionary;
 //
 // The text handed to the view's ShowCharacterCount lives in the converter: it stays valid until
 // the next replacement or until the converter is destroyed.
+//
+// The converter keeps every answer it has looked up: its dictionary stays open, and unchanged,
+// while the converter is in use.
 class LineConverter {
 public:
     static constexpr std::size_t kMaxTail = 16;
@@ -54,23 +58,22 @@ public:
     std::uint64_t ConvertedCount() const noexcept { return count_; }
 
 private:
-    void CountReplacement()
-    {
-        ++count_;
-        char& lastDigit = countText_[countLength_ - kCountSuffixLength - 1];
-        if (lastDigit != '9')
-            ++lastDigit;
-        else
-            CarryCountDigits();
-        view_.ShowCharacterCount(std::string_view(countText_, countLength_));
-        view_.ProcessPendingEvents();
-    }
+    // Counts `replaced` more replacements and shows each: ShowCharacterCount with the count, then
+    // ProcessPendingEvents.
+    void ShowReplacements(std::size_t replaced);
     // Advances the count text past a last digit 9.
     void CarryCountDigits();
+
+    // What answers_ holds for a character code once the dictionary has been asked (never
+    // kUnknown); throws when the row cannot be used.
+    std::uint16_t LookUp(std::uint16_t code);
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
     ProgressView& view_;
+    // What to write for a double-byte character, indexed by its code (see LineConverter.cpp).
+    // Filled in as characters come.
+    std::unique_ptr<std::uint16_t[]> answers_;
     std::uint64_t count_ = 0;
     bool inLine_ = false; // bytes of a line without its terminator have been taken
     std::size_t lineStart_ = kNoLineStart;
