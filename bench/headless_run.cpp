@@ -2,7 +2,7 @@
 //
 //   fanjian_headless run t2s|s2t FOLDER PROGRAM_DIR   one run, with a view that discards everything
 //   fanjian_headless open PROGRAM_DIR [TIMES]          median time of CharacterDictionary::Open
-//   fanjian_headless convert t2s|s2t FILE PROGRAM_DIR [TIMES]
+//   fanjian_headless convert t2s|s2t FILE PROGRAM_DIR [TIMES [silent]]
 //                                                     the converter alone, in memory: FILE read once,
 //                                                     then converted TIMES times (default 9)
 //
@@ -11,7 +11,9 @@
 //
 // convert hands the converter the file in blocks of the run's read size, each with the tail left of
 // the one before, into an output buffer emptied at the run's write size, as a run does, without any
-// reading or writing of files, and with a view that takes every call. It prints
+// reading or writing of files, and with a view that takes every call (with "silent", the view
+// that shows nothing, as a run without a window has it, whose calls the compiler may leave out).
+// It prints
 // "convert <ms> ms <MB/s> MB/s", the median wall time of the passes, then the median processor
 // time (which a busy machine disturbs less), the fastest pass, and the output's size and
 // replacement count, which must not change with the converter's code.
@@ -43,7 +45,7 @@ int Usage()
 {
     std::fputs("usage: fanjian_headless run t2s|s2t FOLDER PROGRAM_DIR\n"
                "       fanjian_headless open PROGRAM_DIR [TIMES]\n"
-               "       fanjian_headless convert t2s|s2t FILE PROGRAM_DIR [TIMES]\n",
+               "       fanjian_headless convert t2s|s2t FILE PROGRAM_DIR [TIMES [silent]]\n",
                stderr);
     return 2;
 }
@@ -113,9 +115,11 @@ struct ConvertPass {
 };
 
 ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, const fanjian::CharacterDictionary& dictionary,
-                            std::string_view text)
+                            std::string_view text, bool silent)
 {
-    CountingView view;
+    CountingView counting;
+    fanjian::SilentProgressView silentView;
+    fanjian::ProgressView& view = silent ? static_cast<fanjian::ProgressView&>(silentView) : counting;
     std::string written;
     written.reserve(kWriteSize + kReadSize * 2);
     std::uint64_t outputBytes = 0;
@@ -138,7 +142,7 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, const fanjia
     }
     const std::chrono::duration<double, std::milli> ms = std::chrono::steady_clock::now() - start;
     const double cpuMs = ThreadCpuMs() - cpuStart;
-    if (view.shown != converter.ConvertedCount() || view.passes != view.shown) {
+    if (!silent && (counting.shown != converter.ConvertedCount() || counting.passes != counting.shown)) {
         std::fputs("convert: the view was not called once per replaced character\n", stderr);
         std::exit(1);
     }
@@ -169,12 +173,13 @@ int main(int argc, char** argv)
         const auto direction = toGb ? fanjian::ConversionDirection::TraditionalToSimplified
                                     : fanjian::ConversionDirection::SimplifiedToTraditional;
         const int times = argc >= 6 ? std::max(1, std::atoi(argv[5])) : 9;
+        const bool silent = argc >= 7 && std::strcmp(argv[6], "silent") == 0;
         const std::string text = ReadWhole(argv[3]);
         fanjian::CharacterDictionary dictionary;
         dictionary.Open(argv[4]);
         std::vector<ConvertPass> passes;
         for (int i = 0; i < times; ++i)
-            passes.push_back(ConvertInMemory(direction, dictionary, text));
+            passes.push_back(ConvertInMemory(direction, dictionary, text, silent));
         for (const ConvertPass& pass : passes) {
             if (pass.outputBytes != passes[0].outputBytes || pass.replaced != passes[0].replaced) {
                 std::fputs("convert: the passes gave different outputs\n", stderr);

@@ -319,10 +319,21 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
     char* o = base + start;
     lineStart_ = inLine_ ? kNoLineStart : start;
 
+    // The characters are replaced first and shown afterwards, all in order, mostly once for the
+    // whole block: the view sees no output, and nothing but the count tells it how far the
+    // conversion has come. If the view throws, ShowReplacements sets LineStart() to the line of
+    // the replacement it threw at, from the marks left at each line end while replacements wait
+    // to be shown; what was converted after that line's start is abandoned all the same. Before
+    // the dictionary is asked, which may throw, every replacement before is shown.
+    std::size_t waiting = 0;
+    firstLineStart_ = lineStart_;
+    markCount_ = 0;
+
     // From here on `out` is only ever written at `o`; its size is set again before returning.
     // Whether a line is unfinished is told by the last byte taken: CR and LF are only ever taken
     // as line terminators.
     const auto finish = [&](const unsigned char* in) {
+        ShowReplacements(waiting);
         if (in != first)
             inLine_ = !IsLineEnd(in[-1]);
         out.resize(static_cast<std::size_t>(o - base));
@@ -339,24 +350,17 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
             const unsigned char c = *in;
 
             if (IsLeadByte(c)) {
-                // Double-byte characters come in runs: the whole run is converted first, then
-                // each replacement in it is shown, in order. The view sees no output, and a run
-                // never goes past the end of its line: if the view throws, what the converter
-                // wrote after the start of the line is abandoned all the same. Before the
-                // dictionary is asked, which may throw, the replacements before are shown.
-                std::size_t replaced = 0;
+                // Double-byte characters come in runs: take the whole run here.
                 for (;;) {
                     const KnownRun run = ConvertKnownRun(in, end, o, answers);
                     in = run.in;
                     o = run.o;
-                    replaced += run.replaced;
+                    waiting += run.replaced;
                     if (end - in < 2) {
                         if (in == end || !IsLeadByte(*in))
                             break;
-                        if (!atEnd) {
-                            ShowReplacements(replaced);
+                        if (!atEnd)
                             return finish(in); // its trail byte may be in the next block
-                        }
                         *o++ = static_cast<char>(*in++); // a lead byte that ends the file stands alone
                         break;
                     }
@@ -369,20 +373,19 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
                         break;
                     }
                     if (put == kUnknown) {
-                        ShowReplacements(replaced);
-                        replaced = 0;
+                        ShowReplacements(waiting);
+                        waiting = 0;
                         put = LookUp(code);
                     }
                     if (put == kNoRow) {
                         std::memcpy(o, in, 2);
                     } else {
                         std::memcpy(o, &put, 2);
-                        ++replaced;
+                        ++waiting;
                     }
                     o += 2;
                     in += 2;
                 }
-                ShowReplacements(replaced);
             } else if (IsLineEnd(c)) {
                 if (c == '\n')
                     ++in;
@@ -395,6 +398,15 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
                 std::memcpy(o, "\r\n", 2);
                 o += 2;
                 lineStart_ = static_cast<std::size_t>(o - base);
+                if (waiting == 0) {
+                    firstLineStart_ = lineStart_;
+                } else {
+                    if (markCount_ == kMaxLineMarks) {
+                        ShowReplacements(waiting);
+                        waiting = 0;
+                    }
+                    lineMarks_[markCount_++] = {waiting, lineStart_};
+                }
             } else if (c >= 0x80) {
                 *o++ = static_cast<char>(*in++); // 0x80 or 0xFF, no lead byte
             } else {
@@ -424,7 +436,7 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
     }
 }
 
-void LineConverter::ShowReplacements(std::size_t replaced)
+void LineConverter::ShowReplacements(std::size_t waiting)
 {
     // The view may keep a pointer to the text, so every digit changes in place; the rest is kept
     // in locals, which the view's calls cannot change.
@@ -432,10 +444,10 @@ void LineConverter::ShowReplacements(std::size_t replaced)
     const char* const text = countText_;
     std::size_t length = countLength_;
     char* lastDigit = countText_ + length - kCountSuffixLength - 1;
-    std::uint64_t count = count_;
+    std::size_t shown = 0;
     try {
-        for (; replaced != 0; --replaced) {
-            ++count;
+        while (shown != waiting) {
+            ++shown;
             if (*lastDigit != '9') [[likely]] {
                 ++*lastDigit;
             } else {
@@ -447,10 +459,16 @@ void LineConverter::ShowReplacements(std::size_t replaced)
             view.ProcessPendingEvents();
         }
     } catch (...) {
-        count_ = count;
+        // The line of the replacement shown last: the last one that began before it.
+        count_ += shown;
+        lineStart_ = firstLineStart_;
+        for (std::size_t i = 0; i < markCount_ && lineMarks_[i].waitingBefore < shown; ++i)
+            lineStart_ = lineMarks_[i].lineStart;
         throw;
     }
-    count_ = count;
+    count_ += shown;
+    firstLineStart_ = lineStart_;
+    markCount_ = 0;
 }
 
 void LineConverter::CarryCountDigits()

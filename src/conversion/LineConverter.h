@@ -58,9 +58,10 @@ public:
     std::uint64_t ConvertedCount() const noexcept { return count_; }
 
 private:
-    // Counts `replaced` more replacements and shows each: ShowCharacterCount with the count, then
-    // ProcessPendingEvents.
-    void ShowReplacements(std::size_t replaced);
+    // Counts the `waiting` replacements made since the last call and shows each: ShowCharacterCount
+    // with the count, then ProcessPendingEvents. If the view throws, sets lineStart_ to the start
+    // of the line of the replacement shown last.
+    void ShowReplacements(std::size_t waiting);
     // Advances the count text past a last digit 9.
     void CarryCountDigits();
 
@@ -82,6 +83,16 @@ private:
     static constexpr std::size_t kCountSuffixLength = 4; // " 字"
     char countText_[kCountPrefixLength + 20 + kCountSuffixLength];
     std::size_t countLength_ = 0;
+    // Where the lines of replacements not yet shown begin: the line of the first one, and for
+    // every line after it the number of replacements before it.
+    struct LineMark {
+        std::size_t waitingBefore;
+        std::size_t lineStart;
+    };
+    static constexpr std::size_t kMaxLineMarks = 256;
+    std::size_t firstLineStart_ = kNoLineStart;
+    LineMark lineMarks_[kMaxLineMarks];
+    std::size_t markCount_ = 0;
 };
 
 } // namespace fanjian
