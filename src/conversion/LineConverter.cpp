@@ -237,6 +237,79 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
     return {in, o, replaced};
 }
 
+#if defined(__SSE2__)
+// Converts, from `in` (a character start with at least 65 bytes left), up to 64 bytes that need
+// no look at single bytes: single-byte characters other than CR, LF, 0x80, 0xFF and a 'c' or 'C'
+// before h, H, o or O, and double-byte characters whose answers are known. Returns where it
+// stopped: at a byte of those kinds, at a lead byte whose answer is a marker or whose trail byte
+// lies beyond the bytes looked at, or after them.
+//
+// The bytes are copied sixteen at a time while their kinds are taken as bit masks, and the
+// double-byte characters are then found among them without a branch per byte: a run of lead
+// bytes that starts at a character start holds lead bytes at its even places and trail bytes at
+// its odd ones (the trail byte of its last lead byte, when the run is odd, follows it), and a
+// run starts at the first place or after a byte that is no lead byte, which always ends a
+// character. Each double-byte character is then replaced where its copy lies.
+inline const unsigned char* ConvertSpan(const unsigned char* in, char*& o, const std::uint16_t* const answers,
+                                        std::size_t& replaced)
+{
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    std::uint64_t leads = 0;    // 0x81..0xFE
+    std::uint64_t lineEnds = 0; // CR, LF
+    std::uint64_t others = 0;   // 0x80, 0xFF, 'c' or 'C' before h or o; stops where it starts a character
+    int looked = 0;
+    do {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked));
+        const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked + 1)), caseBit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + looked), bytes);
+        const __m128i noLead = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0x80))),
+                                            _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xFF))));
+        const __m128i declaration =
+            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), _mm_set1_epi8('c')),
+                          _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('h')), _mm_cmpeq_epi8(next, _mm_set1_epi8('o'))));
+        const auto lineEnd = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')))));
+        const auto other = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(noLead, declaration)));
+        const auto lead = static_cast<unsigned>(_mm_movemask_epi8(bytes)) &
+                          ~static_cast<unsigned>(_mm_movemask_epi8(noLead));
+        leads |= static_cast<std::uint64_t>(lead) << looked;
+        lineEnds |= static_cast<std::uint64_t>(lineEnd) << looked;
+        others |= static_cast<std::uint64_t>(other) << looked;
+        looked += 16;
+        if ((lineEnd | other) != 0)
+            break;
+    } while (looked < 64);
+
+    constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
+    const std::uint64_t runStarts = leads & ~(leads << 1);
+    // Adding a run's first bit carries through the run and clears it: what is cleared are the
+    // runs that start at an even place.
+    const std::uint64_t evenRuns = leads & ~(leads + (runStarts & kEvenPlaces));
+    const std::uint64_t characterLeads = (evenRuns & kEvenPlaces) | (leads & ~evenRuns & ~kEvenPlaces);
+    // Only CR and LF stop the span whatever comes before them: no trail byte is either. (What is
+    // found after the first of them means nothing, and is never reached.)
+    const std::uint64_t stops = lineEnds | (others & ~(characterLeads << 1));
+    int taken = stops != 0 ? std::countr_zero(stops) : looked;
+    if (taken != 0 && (characterLeads >> (taken - 1) & 1) != 0)
+        --taken; // its trail byte is not among the bytes taken
+
+    std::uint64_t characters = characterLeads & (taken == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << taken) - 1);
+    while (characters != 0) {
+        const auto at = static_cast<std::size_t>(std::countr_zero(characters));
+        const std::uint16_t put = answers[CodeAt(in + at)];
+        if (IsMarker(put)) {
+            taken = static_cast<int>(at);
+            break;
+        }
+        std::memcpy(o + at, &put, 2);
+        ++replaced;
+        characters &= characters - 1;
+    }
+    o += taken;
+    return in + taken;
+}
+#endif
+
 // Length of the declaration at the start of `text` (a 'c' or 'C' that starts a character), its
 // replacement written at `o`; 0 when there is none.
 std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, char*& o)
@@ -344,9 +417,19 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
     try {
         const unsigned char* in = first;
         for (;;) {
-            in = CopyPlain(in, end, o);
-            if (in == end)
-                break;
+#if defined(__SSE2__)
+            if (end - in > 64) {
+                const unsigned char* const from = in;
+                in = ConvertSpan(in, o, answers, waiting);
+                if (in - from == 64)
+                    continue;
+            } else
+#endif
+            {
+                in = CopyPlain(in, end, o);
+                if (in == end)
+                    break;
+            }
             const unsigned char c = *in;
 
             if (IsLeadByte(c)) {
@@ -407,8 +490,8 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
                     }
                     lineMarks_[markCount_++] = {waiting, lineStart_};
                 }
-            } else if (c >= 0x80) {
-                *o++ = static_cast<char>(*in++); // 0x80 or 0xFF, no lead byte
+            } else if (c >= 0x80 || !StopsCopying(in, end)) {
+                *o++ = static_cast<char>(*in++); // 0x80 or 0xFF (no lead byte), or one that starts nothing
             } else {
                 // A 'c' or 'C' that may start a declaration.
                 const std::size_t left = static_cast<std::size_t>(end - in);
@@ -447,14 +530,20 @@ void LineConverter::ShowReplacements(std::size_t waiting)
     std::size_t shown = 0;
     try {
         while (shown != waiting) {
-            ++shown;
-            if (*lastDigit != '9') [[likely]] {
+            // Up to the next carry only the last digit changes.
+            const std::size_t plain = std::min<std::size_t>(waiting - shown, static_cast<std::size_t>('9' - *lastDigit));
+            for (const std::size_t stop = shown + plain; shown != stop;) {
+                ++shown;
                 ++*lastDigit;
-            } else {
-                CarryCountDigits();
-                length = countLength_;
-                lastDigit = countText_ + length - kCountSuffixLength - 1;
+                view.ShowCharacterCount(std::string_view(text, length));
+                view.ProcessPendingEvents();
             }
+            if (shown == waiting)
+                break;
+            ++shown;
+            CarryCountDigits();
+            length = countLength_;
+            lastDigit = countText_ + length - kCountSuffixLength - 1;
             view.ShowCharacterCount(std::string_view(text, length));
             view.ProcessPendingEvents();
         }
