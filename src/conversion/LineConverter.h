@@ -27,7 +27,10 @@ class CharacterDictionary;
 // the front of the next block. Any split of a file gives the same bytes.
 //
 // The text handed to the view's ShowCharacterCount lives in the converter: it stays valid until
-// the next replacement or until the converter is destroyed.
+// the next replacement or until the converter is destroyed. The calls for the characters a call
+// of ConvertLines replaces (ShowCharacterCount, then ProcessPendingEvents, for each in order)
+// come once it has converted the block, or earlier, before it asks the dictionary for a code for
+// the first time or when many lines are waiting.
 //
 // The converter keeps every answer it has looked up: its dictionary stays open, and unchanged,
 // while the converter is in use.
