@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -165,23 +167,35 @@ inline const unsigned char* CopyPlain(const unsigned char* in, const unsigned ch
 
 // answers_ holds, for a double-byte character, the two bytes to write in the order they are
 // written, or one of these markers. No answer begins with a zero byte (answers are 256 or more),
-// so every marker does.
+// so every marker does. A table of zeros asks the dictionary for every code, which makes a
+// converter cheap to make: a run makes one, but the tests make thousands.
 constexpr std::uint16_t Marker(unsigned char kind)
 {
     return std::endian::native == std::endian::little ? static_cast<std::uint16_t>(kind << 8) : kind;
 }
-constexpr std::uint16_t kUnknown = Marker(1);  // the dictionary has not been asked yet
-constexpr std::uint16_t kNoRow = Marker(2);    // copied as it is
-constexpr std::uint16_t kLoneLead = Marker(3); // a lead byte before CR or LF, which is no trail byte
-constexpr std::uint16_t kNotLead = Marker(4);  // the first byte is no lead byte: the run is over
+constexpr std::uint16_t kUnknown = Marker(0);  // the dictionary has not been asked yet
+constexpr std::uint16_t kNoRow = Marker(1);    // copied as it is
+constexpr std::uint16_t kLoneLead = Marker(2); // a lead byte before CR or LF, which is no trail byte
+static_assert(kUnknown == 0);
 
 constexpr bool IsMarker(std::uint16_t put)
 {
     return (std::endian::native == std::endian::little ? put & 0xFF : put >> 8) == 0;
 }
 
-// The code of the double-byte character at `in`, lead byte first: the index into answers_, in the
-// order of the code table, where the characters of a text lie close together.
+// answers_ has a row of 256 for each lead byte 0x81..0xFE, and is only ever asked about codes that
+// begin with one.
+constexpr std::uint16_t kFirstLeadCode = 0x8100;
+constexpr std::size_t kAnswerCount = (0xFE - 0x81 + 1) * 256;
+
+template <typename Answer>
+Answer& AnswerFor(Answer* answers, std::uint16_t code)
+{
+    return answers[code - kFirstLeadCode];
+}
+
+// The code of the double-byte character at `in`, lead byte first: answers_ is in the order of the
+// code table, where the characters of a text lie close together.
 inline std::uint16_t CodeAt(const unsigned char* in)
 {
     std::uint16_t bytes;
@@ -214,9 +228,9 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
 {
     std::size_t replaced = 0;
     const unsigned char* const lastPair = end - in >= 4 ? end - 3 : in; // no step of two starts here
-    while (in < lastPair) {
-        const std::uint16_t put = answers[CodeAt(in)];
-        const std::uint16_t next = answers[CodeAt(in + 2)]; // used only when `put` is an answer
+    while (in < lastPair && IsLeadByte(in[0]) && IsLeadByte(in[2])) {
+        const std::uint16_t put = AnswerFor(answers, CodeAt(in));
+        const std::uint16_t next = AnswerFor(answers, CodeAt(in + 2)); // used only when `put` is an answer
         if (IsMarker(put) || IsMarker(next))
             break;
         std::memcpy(o, &put, 2);
@@ -225,8 +239,8 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
         o += 4;
         replaced += 2;
     }
-    while (end - in >= 2) {
-        const std::uint16_t put = answers[CodeAt(in)];
+    while (end - in >= 2 && IsLeadByte(*in)) {
+        const std::uint16_t put = AnswerFor(answers, CodeAt(in));
         if (IsMarker(put))
             break;
         std::memcpy(o, &put, 2);
@@ -296,7 +310,7 @@ inline const unsigned char* ConvertSpan(const unsigned char* in, char*& o, const
     std::uint64_t characters = characterLeads & (taken == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << taken) - 1);
     while (characters != 0) {
         const auto at = static_cast<std::size_t>(std::countr_zero(characters));
-        const std::uint16_t put = answers[CodeAt(in + at)];
+        const std::uint16_t put = AnswerFor(answers, CodeAt(in + at));
         if (IsMarker(put)) {
             taken = static_cast<int>(at);
             break;
@@ -335,8 +349,11 @@ std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, 
 } // namespace
 
 LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view)
-    : direction_(direction), dictionary_(dictionary), view_(view), answers_(new std::uint16_t[1 << 16])
+    : direction_(direction), dictionary_(dictionary), view_(view),
+      answers_(static_cast<std::uint16_t*>(std::calloc(kAnswerCount, sizeof(std::uint16_t))))
 {
+    if (!answers_)
+        throw std::bad_alloc();
     static_assert(kCountPrefix.size() == kCountPrefixLength && kCountSuffix.size() == kCountSuffixLength);
     char* o = std::copy(kCountPrefix.begin(), kCountPrefix.end(), countText_);
     *o++ = '0';
@@ -344,11 +361,9 @@ LineConverter::LineConverter(ConversionDirection direction, const CharacterDicti
     countLength_ = static_cast<std::size_t>(o - countText_);
 
     // The trail byte decides a lone lead byte; the dictionary is asked for the rest as they come.
-    std::fill_n(answers_.get(), 1 << 16, kNotLead);
     for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
-        std::fill_n(answers_.get() + (lead << 8), 256, kUnknown);
         for (const unsigned char lineEnd : {'\r', '\n'})
-            answers_[lead << 8 | lineEnd] = kLoneLead;
+            AnswerFor(answers_.get(), static_cast<std::uint16_t>(lead << 8 | lineEnd)) = kLoneLead;
     }
 }
 
@@ -370,7 +385,7 @@ std::uint16_t LineConverter::LookUp(std::uint16_t code)
             ThrowLineBreakAnswer(direction_, code, *answer);
         put = InStoreOrder(static_cast<unsigned char>(*answer >> 8), static_cast<unsigned char>(*answer));
     }
-    answers_[code] = put;
+    AnswerFor(answers_.get(), code) = put;
     return put;
 }
 
@@ -447,10 +462,10 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
                         *o++ = static_cast<char>(*in++); // a lead byte that ends the file stands alone
                         break;
                     }
-                    const std::uint16_t code = CodeAt(in);
-                    std::uint16_t put = answers[code];
-                    if (put == kNotLead)
+                    if (!IsLeadByte(*in))
                         break;
+                    const std::uint16_t code = CodeAt(in);
+                    std::uint16_t put = AnswerFor(answers, code);
                     if (put == kLoneLead) {
                         *o++ = static_cast<char>(*in++); // a lead byte that ends the line stands alone
                         break;

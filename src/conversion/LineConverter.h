@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,7 +78,10 @@ private:
     ProgressView& view_;
     // What to write for a double-byte character, indexed by its code (see LineConverter.cpp).
     // Filled in as characters come.
-    std::unique_ptr<std::uint16_t[]> answers_;
+    struct FreeTable {
+        void operator()(std::uint16_t* table) const noexcept { std::free(table); }
+    };
+    std::unique_ptr<std::uint16_t[], FreeTable> answers_;
     std::uint64_t count_ = 0;
     bool inLine_ = false; // bytes of a line without its terminator have been taken
     std::size_t lineStart_ = kNoLineStart;
