@@ -45,7 +45,7 @@ done
 # --- What the benchmark needs ----------------------------------------------------------------
 
 "$root/scripts/install-deps"
-needed=(gettext fortunes-zh manpages-zh zh-autoconvert time)
+needed=(gettext fortunes-zh manpages-zh zh-autoconvert time strace)
 missing=()
 for package in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -161,7 +161,7 @@ measure() {
   end=${EPOCHREALTIME/./}
   local inner=- gap=-
   if [ "$stdout" = "$log.out" ]; then
-    inner=$(awk '$1 == "run" { print $2 }' "$log.out")
+    inner=$(awk '$1 == "run" || $1 == "convert" { print $2 }' "$log.out")
     gap=$(awk '$1 == "longest_gap" { print $2 }' "$log.out")
     [ -n "$inner" ] || fail "$name printed no run time"
     gap=${gap:--}
@@ -186,6 +186,7 @@ round_of_runs() {
 
     from=$(dirname "$file")
     clean_outputs; measure "$r" "file-$direction-headless" /dev/null "$log.out" "$headless" run $direction "$from" "$program_dir"
+    measure "$r" "file-$direction-converter" /dev/null "$log.out" "$headless" convert $direction "$file" "$program_dir" 3
     clean_outputs; measure "$r" "file-$direction-cp" /dev/null /dev/null cp "$file" "$work/copy"
     clean_outputs; measure "$r" "file-$direction-$peer" "$file" "$work/converted" "$peer" "${peer_args[@]}"
   done
@@ -241,6 +242,23 @@ clean_outputs
 
 open_ms=$("$headless" open "$program_dir" 51)
 
+# System calls per file of a headless run over each tree, and of cp -r over the same tree.
+syscalls_per_file() { # syscalls_per_file FILES COMMAND...
+  local files=$1
+  shift
+  strace -f -c -o "$work/strace" "$@" >/dev/null 2>&1 || fail "strace $* failed"
+  awk -v files="$files" '$NF == "total" { printf "%.1f", $4 / files }' "$work/strace"
+}
+for direction in t2s s2t; do
+  if [ $direction = t2s ]; then tree=$input/tree-big5; else tree=$input/tree-gb2312; fi
+  clean_outputs
+  files=$(find "$tree" -type f | wc -l)
+  printf -v "syscalls_$direction" '%s' "$(syscalls_per_file "$files" "$headless" run $direction "$tree" "$program_dir")"
+  clean_outputs
+  printf -v "syscalls_cp_$direction" '%s' "$(syscalls_per_file "$files" cp -r "$tree" "$work/copy")"
+done
+clean_outputs
+
 # --- Report ----------------------------------------------------------------------------------
 
 bytes_of() { find "$@" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'; }
@@ -287,6 +305,8 @@ summary=$results/summary.txt
     row "  $peer, once per file" "tree-$direction-$peer" "$tb"
     echo "-- $from, one file of $((fb / mb)) MB"
     row "  headless run" "file-$direction-headless" "$fb"
+    t=$(inner_ms "file-$direction-converter")
+    printf '%-34s %9.0f %8s %9s\n' "  the converter alone, in memory" "$t" "$(speed "$fb" "$t")" ""
     row "  cp" "file-$direction-cp" "$fb"
     row "  $peer" "file-$direction-$peer" "$fb"
     [ $direction = t2s ] && row "  iconv -f CP950 -t GBK" file-t2s-iconv "$fb"
@@ -298,7 +318,7 @@ summary=$results/summary.txt
 
 r() { ratio "$(wall_ms "$1")" "$(wall_ms "$2")"; }
 targets() {
-  local t2s_tree s2t_tree t2s_file s2t_file t2s_window s2t_window gap long_rss
+  local t2s_tree s2t_tree t2s_file s2t_file t2s_window s2t_window gap long_rss t2s_converter s2t_converter
   t2s_tree=$(ratio "$(wall_ms tree-t2s-headless)" "$(wall_ms tree-t2s-cp)")
   s2t_tree=$(ratio "$(wall_ms tree-s2t-headless)" "$(wall_ms tree-s2t-cp)")
   t2s_file=$(ratio "$(wall_ms file-t2s-headless)" "$(wall_ms file-t2s-autogb)")
@@ -307,16 +327,22 @@ targets() {
   s2t_window=$(ratio "$(inner_ms tree-s2t-window)" "$(inner_ms tree-s2t-headless)")
   gap=$({ column tree-t2s-window 6; column tree-s2t-window 6; } | largest)
   long_rss=$(rss_mb long-t2s-headless)
+  t2s_converter=$(speed "$file_t2s_bytes" "$(inner_ms file-t2s-converter)")
+  s2t_converter=$(speed "$file_s2t_bytes" "$(inner_ms file-s2t-converter)")
 
   echo
   printf '%-52s %8s %8s  %s\n' "target" "measured" "limit" ""
   line() { printf '%-52s %8s %8s  %s\n' "$1" "$2" "$3" "$(verdict "$2" "$3")"; }
-  line "tree, headless / cp -r, Big5 -> GB2312" "$t2s_tree" 1.2
-  line "tree, headless / cp -r, GB2312 -> Big5" "$s2t_tree" 1.2
-  line "$size_mb MB file, headless / autogb" "$t2s_file" 0.8
-  line "$size_mb MB file, headless / autob5" "$s2t_file" 0.8
-  line "tree, window / headless run, Big5 -> GB2312" "$t2s_window" 1.5
-  line "tree, window / headless run, GB2312 -> Big5" "$s2t_window" 1.5
+  line "tree, headless / cp -r, Big5 -> GB2312" "$t2s_tree" 2
+  line "tree, headless / cp -r, GB2312 -> Big5" "$s2t_tree" 2
+  line "$size_mb MB file, headless / autogb" "$t2s_file" 0.6
+  line "$size_mb MB file, headless / autob5" "$s2t_file" 0.6
+  printf '%-52s %8s %8s  %s\n' "converter alone, Big5 -> GB2312 (MB/s)" "$t2s_converter" ">= 1024" \
+    "$(awk -v v="$t2s_converter" 'BEGIN { print (v >= 1024 ? "PASS" : "MISS") }')"
+  printf '%-52s %8s %8s  %s\n' "converter alone, GB2312 -> Big5 (MB/s)" "$s2t_converter" ">= 1024" \
+    "$(awk -v v="$s2t_converter" 'BEGIN { print (v >= 1024 ? "PASS" : "MISS") }')"
+  line "tree, window / headless run, Big5 -> GB2312" "$t2s_window" 1.3
+  line "tree, window / headless run, GB2312 -> Big5" "$s2t_window" 1.3
   printf '%-52s %8s %8s  %s\n' "window, longest gap between event passes (ms)" "$gap" "< 50" \
     "$(awk -v g="$gap" 'BEGIN { print (g < 50 ? "PASS" : "MISS") }')"
   line "$((long_bytes / mb)) MB line without terminator, peak RSS (MB)" "$long_rss" 32
@@ -329,6 +355,8 @@ targets() {
   echo "  file, headless / cp                         $(r file-t2s-headless file-t2s-cp)  $(r file-s2t-headless file-s2t-cp)"
   echo "  file, headless / iconv -f CP950 -t GBK      $(r file-t2s-headless file-t2s-iconv)"
   echo "  tree, window process / headless process    $(r tree-t2s-window tree-t2s-headless)  $(r tree-s2t-window tree-s2t-headless)"
+  echo "system calls per file, headless run over the tree: $syscalls_t2s and $syscalls_s2t" \
+    "(cp -r: $syscalls_cp_t2s and $syscalls_cp_s2t)"
   echo "run times inside the process (ms): headless $(inner_ms tree-t2s-headless) and $(inner_ms tree-s2t-headless)," \
     "window $(inner_ms tree-t2s-window) and $(inner_ms tree-s2t-window)"
   echo "every run: $runs (round, subject, wall ms, peak RSS kB, run ms inside the process, longest gap ms)"

@@ -79,6 +79,38 @@ TEST_F(LineConverterTest, CopiesWhatItDoesNotReplaceWithoutShowingAnything)
     EXPECT_TRUE(view_.calls.empty());
 }
 
+TEST_F(LineConverterTest, ConvertsRunsOfCharactersWhereverTheyStart)
+{
+    // The converter takes up to 64 bytes a step, 16 at a time: a run of characters that starts
+    // at each of 34 places, and ends at as many, whatever it holds, converts the same.
+    const std::string run = Bytes("B0EA A4A4 A4A5 B0EA") + Bytes("A463") + "harset=big5 " + Bytes("B0EA A4A4 A4A5 B0EA");
+    const std::string converted =
+        Bytes("B9FA D6D0 A4A5 B9FA") + Bytes("B0A1") + "harset=big5 " + Bytes("B9FA D6D0 A4A5 B9FA");
+    for (std::size_t before = 0; before < 34; ++before) {
+        std::string line(before, 'x');
+        std::string expected = line;
+        for (int i = 0; i < 4; ++i) {
+            line += run;
+            expected += converted;
+        }
+        line += "charset=big5";
+        expected += "charset=gb2312";
+        // Nothing but characters for over 64 bytes: a lead byte falls on the last of them.
+        std::string plain(before, 'x');
+        std::string plainExpected = plain;
+        for (int i = 0; i < 20; ++i) {
+            plain += Bytes("B0EA A4A4");
+            plainExpected += Bytes("B9FA D6D0");
+        }
+        RecordingView view;
+        LineConverter converter(kToGb, dictionary_, view);
+        EXPECT_EQ(converter.ConvertLine(line), expected) << before;
+        EXPECT_EQ(converter.ConvertLine(plain + "y"), plainExpected + "y") << before;
+        EXPECT_EQ(converter.ConvertedCount(), 68u) << before;
+        EXPECT_EQ(view.Texts("ShowCharacterCount").size(), 68u) << before;
+    }
+}
+
 TEST_F(LineConverterTest, CountTextCarriesIntoNewDigits)
 {
     LineConverter converter(kToGb, dictionary_, view_);
@@ -112,6 +144,51 @@ TEST_F(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)
             << line;
     }
     EXPECT_EQ(converter.ConvertedCount(), 2u);
+}
+
+TEST_F(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)
+{
+    // Five lines of three replacements each, in one block: the replacements are shown once the
+    // block is converted, and a view that throws at any of them still stops the conversion in the
+    // line of that replacement, with the lines before it whole.
+    const std::string line = "abc " + Bytes("B0EA 61 A4A4 A4A5 B0EA") + " defghijklmnopqrstuvwxyz";
+    const std::string lineOut = "abc " + Bytes("B9FA 61 D6D0 A4A5 B9FA") + " defghijklmnopqrstuvwxyz\r\n";
+    std::string text;
+    for (int i = 0; i < 5; ++i)
+        text += line + "\n";
+    struct Abandoned {};
+    for (std::size_t at = 1; at <= 15; ++at) {
+        RecordingView view;
+        std::size_t events = 0;
+        view.onCall = [&](std::string_view operation, std::string_view) {
+            if (operation == "ProcessPendingEvents" && ++events == at)
+                throw Abandoned{};
+        };
+        LineConverter converter(kToGb, dictionary_, view);
+        std::string out = "before";
+        EXPECT_THROW(converter.ConvertLines(text, true, out), Abandoned) << at;
+        EXPECT_EQ(converter.ConvertedCount(), at);
+        const std::size_t finished = (at - 1) / 3;
+        ASSERT_EQ(converter.LineStart(), 6 + finished * lineOut.size()) << at;
+        std::string lines;
+        for (std::size_t i = 0; i < finished; ++i)
+            lines += lineOut;
+        EXPECT_EQ(out.substr(0, converter.LineStart()), "before" + lines) << at;
+        // The line is over: the next call starts a new one.
+        view.onCall = nullptr;
+        out.clear();
+        converter.ConvertLines("z", true, out);
+        EXPECT_EQ(out, "z\r\n");
+    }
+
+    // A failing lookup after some lines of the same block: every replacement before it is shown.
+    RecordingView view;
+    LineConverter converter(kToGb, dictionary_, view);
+    std::string out;
+    EXPECT_THROW(converter.ConvertLines(text + line + Bytes("C0C0") + "\n" + text, true, out), DictionaryError);
+    EXPECT_EQ(converter.ConvertedCount(), 18u);
+    EXPECT_EQ(view.Texts("ShowCharacterCount").size(), 18u);
+    EXPECT_EQ(converter.LineStart(), 5 * lineOut.size());
 }
 
 TEST_F(LineConverterTest, RetargetsDeclarationsToSimplified)
@@ -202,9 +279,15 @@ TEST_F(LineConverterTest, ConvertsLinesWithEveryTerminatorIntoCrLf)
 
 TEST_F(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
 {
+    // The long line runs past the 64 bytes the converter looks at in one step, with double-byte
+    // runs of both lengths across 16-byte steps, a trail byte 'c' before "harset", 0x80 and 0xFF,
+    // a character without a row, a declaration across a step and a lead byte before the LF.
+    const std::string longLine = "<p class=\"x\">" + Bytes("B0EA A4A4 A4A5 B0EA A463") + "harset=big5 " +
+                                 Bytes("80 A4A4 B0EA B0EA FF") + "0123456789 <meta charset=big5>" +
+                                 Bytes("A4A4 A1 43 B0EA A4A4 A4A4 B0") + "\n";
     const std::string text = Bytes("B0EA") + "a charset=big5 " + Bytes("A463") + "harset=big5\r\n" + Bytes("A4A4") +
                              "CONTENT=\"zh-TW charset='big5' x" + Bytes("B0EA A5") + "\rcharset=\"BIG5\"" +
-                             Bytes("A4 0D 0A") + "\n" + Bytes("B0") + "charset=big5";
+                             Bytes("A4 0D 0A") + "\n" + longLine + longLine.substr(5) + Bytes("B0") + "charset=big5";
     for (const auto direction : {kToGb, kToBig5}) {
         RecordingView wholeView;
         LineConverter whole(direction, dictionary_, wholeView);

@@ -4,9 +4,16 @@
 #include "dictionary/Errors.h"
 
 #include <algorithm>
-#include <array>
+#include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace fanjian {
 
@@ -68,6 +75,24 @@ constexpr bool IsLeadByte(unsigned char c)
     return c >= 0x81 && c <= 0xFE;
 }
 
+// The second byte of a declaration: "charset=" or "content=".
+constexpr bool CanFollowDeclarationStart(unsigned char c)
+{
+    return (c | 0x20) == 'h' || (c | 0x20) == 'o';
+}
+
+// True when the byte at `in` cannot be copied as it is without a look at what it means: a byte
+// 0x80 or above, CR, LF, or a 'c' or 'C' that may start a declaration (or ends the bytes at hand,
+// so that what follows it is not known yet). Every byte before the first such byte starts a
+// character of its own.
+inline bool StopsCopying(const unsigned char* in, const unsigned char* end)
+{
+    const unsigned char c = *in;
+    if (c >= 0x80 || IsLineEnd(c))
+        return true;
+    return (c | 0x20) == 'c' && (end - in == 1 || CanFollowDeclarationStart(in[1]));
+}
+
 // True when none of the eight bytes is 0x80 or above, 'c', 'C', CR or LF.
 constexpr bool IsPlainWord(std::uint64_t word)
 {
@@ -80,16 +105,224 @@ constexpr bool IsPlainWord(std::uint64_t word)
     return ((word & kHighs) | hasZeroByte(c) | hasZeroByte(lf) | hasZeroByte(cr)) == 0;
 }
 
-enum class ByteClass : unsigned char { Plain, Lead, MaybeDeclaration, LineEnd };
+// Copies the bytes from `in` to `o` up to the first that StopsCopying (or `end`), eight at a time
+// where none of them is a 'c'; returns where it stopped.
+inline const unsigned char* CopyPlainWords(const unsigned char* in, const unsigned char* end, char*& o)
+{
+    for (;;) {
+        while (end - in >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, in, 8);
+            if (!IsPlainWord(word))
+                break;
+            std::memcpy(o, &word, 8);
+            o += 8;
+            in += 8;
+        }
+        if (in == end || StopsCopying(in, end))
+            return in;
+        *o++ = static_cast<char>(*in++);
+    }
+}
 
-constexpr std::array<ByteClass, 256> kByteClass = [] {
-    std::array<ByteClass, 256> table{};
-    for (int c = 0x81; c <= 0xFE; ++c)
-        table[c] = ByteClass::Lead;
-    table['c'] = table['C'] = ByteClass::MaybeDeclaration;
-    table['\n'] = table['\r'] = ByteClass::LineEnd;
-    return table;
-}();
+#if defined(__SSE2__)
+// The same, sixteen bytes at a time. Each step stores all sixteen and then moves on by as many as
+// were plain: the output has room for them (see ConvertLines). A 'c' stops the copy only before
+// h, H, o or O, which the second load, one byte further on, tells.
+inline const unsigned char* CopyPlain(const unsigned char* in, const unsigned char* end, char*& o)
+{
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i c = _mm_set1_epi8('c');
+    const __m128i h = _mm_set1_epi8('h');
+    const __m128i oh = _mm_set1_epi8('o');
+    while (end - in > 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 1)), caseBit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), bytes);
+        const __m128i declaration = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), c),
+                                                  _mm_or_si128(_mm_cmpeq_epi8(next, h), _mm_cmpeq_epi8(next, oh)));
+        const __m128i lineEnd = _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr));
+        // The sign bits: bytes 0x80 and above.
+        const unsigned stops = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(declaration, lineEnd), bytes)));
+        if (stops != 0) {
+            const int plain = std::countr_zero(stops);
+            in += plain;
+            o += plain;
+            return in;
+        }
+        in += 16;
+        o += 16;
+    }
+    return CopyPlainWords(in, end, o);
+}
+#else
+inline const unsigned char* CopyPlain(const unsigned char* in, const unsigned char* end, char*& o)
+{
+    return CopyPlainWords(in, end, o);
+}
+#endif
+
+// answers_ holds, for a double-byte character, the two bytes to write in the order they are
+// written, or one of these markers. No answer begins with a zero byte (answers are 256 or more),
+// so every marker does. A table of zeros asks the dictionary for every code, which makes a
+// converter cheap to make: a run makes one, but the tests make thousands.
+constexpr std::uint16_t Marker(unsigned char kind)
+{
+    return std::endian::native == std::endian::little ? static_cast<std::uint16_t>(kind << 8) : kind;
+}
+constexpr std::uint16_t kUnknown = Marker(0);  // the dictionary has not been asked yet
+constexpr std::uint16_t kNoRow = Marker(1);    // copied as it is
+constexpr std::uint16_t kLoneLead = Marker(2); // a lead byte before CR or LF, which is no trail byte
+static_assert(kUnknown == 0);
+
+constexpr bool IsMarker(std::uint16_t put)
+{
+    return (std::endian::native == std::endian::little ? put & 0xFF : put >> 8) == 0;
+}
+
+// answers_ has a row of 256 for each lead byte 0x81..0xFE, and is only ever asked about codes that
+// begin with one.
+constexpr std::uint16_t kFirstLeadCode = 0x8100;
+constexpr std::size_t kAnswerCount = (0xFE - 0x81 + 1) * 256;
+
+template <typename Answer>
+Answer& AnswerFor(Answer* answers, std::uint16_t code)
+{
+    return answers[code - kFirstLeadCode];
+}
+
+// The code of the double-byte character at `in`, lead byte first: answers_ is in the order of the
+// code table, where the characters of a text lie close together.
+inline std::uint16_t CodeAt(const unsigned char* in)
+{
+    std::uint16_t bytes;
+    std::memcpy(&bytes, in, 2);
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<std::uint16_t>(bytes >> 8 | bytes << 8);
+    return bytes;
+}
+
+// Two bytes as one number that a two-byte copy writes in this order.
+inline std::uint16_t InStoreOrder(unsigned char first, unsigned char second)
+{
+    const unsigned char bytes[2] = {first, second};
+    std::uint16_t put;
+    std::memcpy(&put, bytes, 2);
+    return put;
+}
+
+struct KnownRun {
+    const unsigned char* in; // the first byte not taken
+    char* o;
+    std::size_t replaced;
+};
+
+// Converts the double-byte characters from `in` on while their answers are known: up to the first
+// byte that is no lead byte, the first answer that is a marker, or a lead byte that ends the block.
+// Two characters a step, as long as four bytes are left.
+inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* const end, char* o,
+                                const std::uint16_t* const answers)
+{
+    std::size_t replaced = 0;
+    const unsigned char* const lastPair = end - in >= 4 ? end - 3 : in; // no step of two starts here
+    while (in < lastPair && IsLeadByte(in[0]) && IsLeadByte(in[2])) {
+        const std::uint16_t put = AnswerFor(answers, CodeAt(in));
+        const std::uint16_t next = AnswerFor(answers, CodeAt(in + 2)); // used only when `put` is an answer
+        if (IsMarker(put) || IsMarker(next))
+            break;
+        std::memcpy(o, &put, 2);
+        std::memcpy(o + 2, &next, 2);
+        in += 4;
+        o += 4;
+        replaced += 2;
+    }
+    while (end - in >= 2 && IsLeadByte(*in)) {
+        const std::uint16_t put = AnswerFor(answers, CodeAt(in));
+        if (IsMarker(put))
+            break;
+        std::memcpy(o, &put, 2);
+        in += 2;
+        o += 2;
+        ++replaced;
+    }
+    return {in, o, replaced};
+}
+
+#if defined(__SSE2__)
+// Converts, from `in` (a character start with at least 65 bytes left), up to 64 bytes that need
+// no look at single bytes: single-byte characters other than CR, LF, 0x80, 0xFF and a 'c' or 'C'
+// before h, H, o or O, and double-byte characters whose answers are known. Returns where it
+// stopped: at a byte of those kinds, at a lead byte whose answer is a marker or whose trail byte
+// lies beyond the bytes looked at, or after them.
+//
+// The bytes are copied sixteen at a time while their kinds are taken as bit masks, and the
+// double-byte characters are then found among them without a branch per byte: a run of lead
+// bytes that starts at a character start holds lead bytes at its even places and trail bytes at
+// its odd ones (the trail byte of its last lead byte, when the run is odd, follows it), and a
+// run starts at the first place or after a byte that is no lead byte, which always ends a
+// character. Each double-byte character is then replaced where its copy lies.
+inline const unsigned char* ConvertSpan(const unsigned char* in, char*& o, const std::uint16_t* const answers,
+                                        std::size_t& replaced)
+{
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    std::uint64_t leads = 0;    // 0x81..0xFE
+    std::uint64_t lineEnds = 0; // CR, LF
+    std::uint64_t others = 0;   // 0x80, 0xFF, 'c' or 'C' before h or o; stops where it starts a character
+    int looked = 0;
+    do {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked));
+        const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked + 1)), caseBit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + looked), bytes);
+        const __m128i noLead = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0x80))),
+                                            _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xFF))));
+        const __m128i declaration =
+            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), _mm_set1_epi8('c')),
+                          _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('h')), _mm_cmpeq_epi8(next, _mm_set1_epi8('o'))));
+        const auto lineEnd = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')))));
+        const auto other = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(noLead, declaration)));
+        const auto lead = static_cast<unsigned>(_mm_movemask_epi8(bytes)) &
+                          ~static_cast<unsigned>(_mm_movemask_epi8(noLead));
+        leads |= static_cast<std::uint64_t>(lead) << looked;
+        lineEnds |= static_cast<std::uint64_t>(lineEnd) << looked;
+        others |= static_cast<std::uint64_t>(other) << looked;
+        looked += 16;
+        if ((lineEnd | other) != 0)
+            break;
+    } while (looked < 64);
+
+    constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
+    const std::uint64_t runStarts = leads & ~(leads << 1);
+    // Adding a run's first bit carries through the run and clears it: what is cleared are the
+    // runs that start at an even place.
+    const std::uint64_t evenRuns = leads & ~(leads + (runStarts & kEvenPlaces));
+    const std::uint64_t characterLeads = (evenRuns & kEvenPlaces) | (leads & ~evenRuns & ~kEvenPlaces);
+    // Only CR and LF stop the span whatever comes before them: no trail byte is either. (What is
+    // found after the first of them means nothing, and is never reached.)
+    const std::uint64_t stops = lineEnds | (others & ~(characterLeads << 1));
+    int taken = stops != 0 ? std::countr_zero(stops) : looked;
+    if (taken != 0 && (characterLeads >> (taken - 1) & 1) != 0)
+        --taken; // its trail byte is not among the bytes taken
+
+    std::uint64_t characters = characterLeads & (taken == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << taken) - 1);
+    while (characters != 0) {
+        const auto at = static_cast<std::size_t>(std::countr_zero(characters));
+        const std::uint16_t put = AnswerFor(answers, CodeAt(in + at));
+        if (IsMarker(put)) {
+            taken = static_cast<int>(at);
+            break;
+        }
+        std::memcpy(o + at, &put, 2);
+        ++replaced;
+        characters &= characters - 1;
+    }
+    o += taken;
+    return in + taken;
+}
+#endif
 
 // Length of the declaration at the start of `text` (a 'c' or 'C' that starts a character), its
 // replacement written at `o`; 0 when there is none.
@@ -116,13 +349,22 @@ std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, 
 } // namespace
 
 LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view)
-    : direction_(direction), dictionary_(dictionary), view_(view)
+    : direction_(direction), dictionary_(dictionary), view_(view),
+      answers_(static_cast<std::uint16_t*>(std::calloc(kAnswerCount, sizeof(std::uint16_t))))
 {
+    if (!answers_)
+        throw std::bad_alloc();
     static_assert(kCountPrefix.size() == kCountPrefixLength && kCountSuffix.size() == kCountSuffixLength);
     char* o = std::copy(kCountPrefix.begin(), kCountPrefix.end(), countText_);
     *o++ = '0';
     o = std::copy(kCountSuffix.begin(), kCountSuffix.end(), o);
     countLength_ = static_cast<std::size_t>(o - countText_);
+
+    // The trail byte decides a lone lead byte; the dictionary is asked for the rest as they come.
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        for (const unsigned char lineEnd : {'\r', '\n'})
+            AnswerFor(answers_.get(), static_cast<std::uint16_t>(lead << 8 | lineEnd)) = kLoneLead;
+    }
 }
 
 std::string LineConverter::ConvertLine(std::string_view line)
@@ -134,116 +376,203 @@ std::string LineConverter::ConvertLine(std::string_view line)
     return out;
 }
 
+std::uint16_t LineConverter::LookUp(std::uint16_t code)
+{
+    const std::optional<std::uint16_t> answer = dictionary_.Lookup(direction_, code);
+    std::uint16_t put = kNoRow;
+    if (answer) {
+        if (HoldsLineBreak(*answer))
+            ThrowLineBreakAnswer(direction_, code, *answer);
+        put = InStoreOrder(static_cast<unsigned char>(*answer >> 8), static_cast<unsigned char>(*answer));
+    }
+    AnswerFor(answers_.get(), code) = put;
+    return put;
+}
+
 std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)
 {
     const Rewrites& rewrites = direction_ == ConversionDirection::TraditionalToSimplified ? kToSimplified
                                                                                           : kToTraditional;
-    const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
-    const auto* p = reinterpret_cast<const unsigned char*>(block.data());
-    const std::size_t n = block.size();
+    dictionary_.Answers(direction_); // throws when the dictionary is not open
+    const auto* const first = reinterpret_cast<const unsigned char*>(block.data());
+    const auto* const end = first + block.size();
+    const std::uint16_t* const answers = answers_.get();
 
-    // Room for the worst case: every byte a lone LF, or a growing declaration every 12 bytes.
+    // Room for the worst case: every byte a lone LF, or a growing declaration every 12 bytes. So
+    // the output of the bytes before `in` never takes more than twice their number, and sixteen
+    // bytes stored at `o` fit wherever seventeen bytes are left to read.
     const std::size_t start = out.size();
-    out.resize(start + 2 * n + 2);
+    out.resize(start + 2 * block.size() + 2);
     char* const base = out.data();
     char* o = base + start;
     lineStart_ = inLine_ ? kNoLineStart : start;
 
+    // The characters are replaced first and shown afterwards, all in order, mostly once for the
+    // whole block: the view sees no output, and nothing but the count tells it how far the
+    // conversion has come. If the view throws, ShowReplacements sets LineStart() to the line of
+    // the replacement it threw at, from the marks left at each line end while replacements wait
+    // to be shown; what was converted after that line's start is abandoned all the same. Before
+    // the dictionary is asked, which may throw, every replacement before is shown.
+    std::size_t waiting = 0;
+    firstLineStart_ = lineStart_;
+    markCount_ = 0;
+
     // From here on `out` is only ever written at `o`; its size is set again before returning.
-    const auto finish = [&](std::size_t taken) {
+    // Whether a line is unfinished is told by the last byte taken: CR and LF are only ever taken
+    // as line terminators.
+    const auto finish = [&](const unsigned char* in) {
+        ShowReplacements(waiting);
+        if (in != first)
+            inLine_ = !IsLineEnd(in[-1]);
         out.resize(static_cast<std::size_t>(o - base));
-        return taken;
+        return static_cast<std::size_t>(in - first);
     };
 
     // Whatever stops the block abandons its unfinished line: the next call starts a new one.
     try {
-        std::size_t i = 0;
-        while (i < n) {
-            const unsigned char c = p[i];
-            switch (kByteClass[c]) {
-            case ByteClass::Plain:
-                inLine_ = true;
-                *o++ = static_cast<char>(c);
-                ++i;
-                // Eight plain bytes at a time while there are.
-                while (n - i >= 8) {
-                    std::uint64_t word;
-                    std::memcpy(&word, p + i, 8);
-                    if (!IsPlainWord(word))
-                        break;
-                    std::memcpy(o, &word, 8);
-                    o += 8;
-                    i += 8;
-                }
-                break;
+        const unsigned char* in = first;
+        for (;;) {
+#if defined(__SSE2__)
+            if (end - in > 64) {
+                const unsigned char* const from = in;
+                in = ConvertSpan(in, o, answers, waiting);
+                if (in - from == 64)
+                    continue;
+            } else
+#endif
+            {
+                in = CopyPlain(in, end, o);
+                if (in == end)
+                    break;
+            }
+            const unsigned char c = *in;
 
-            case ByteClass::Lead:
-                inLine_ = true;
+            if (IsLeadByte(c)) {
                 // Double-byte characters come in runs: take the whole run here.
-                do {
-                    if (i + 1 == n && !atEnd)
-                        return finish(i); // its trail byte may be in the next block
-                    if (i + 1 == n || IsLineEnd(p[i + 1])) {
-                        *o++ = static_cast<char>(p[i]); // a lead byte that ends the line stands alone
-                        ++i;
+                for (;;) {
+                    const KnownRun run = ConvertKnownRun(in, end, o, answers);
+                    in = run.in;
+                    o = run.o;
+                    waiting += run.replaced;
+                    if (end - in < 2) {
+                        if (in == end || !IsLeadByte(*in))
+                            break;
+                        if (!atEnd)
+                            return finish(in); // its trail byte may be in the next block
+                        *o++ = static_cast<char>(*in++); // a lead byte that ends the file stands alone
                         break;
                     }
-                    const auto code = static_cast<std::uint16_t>(p[i] << 8 | p[i + 1]);
-                    if (const auto result = answers.Lookup(code)) {
-                        if (HoldsLineBreak(*result)) [[unlikely]]
-                            ThrowLineBreakAnswer(direction_, code, *result);
-                        const auto bytes = static_cast<std::uint16_t>(*result >> 8 | *result << 8);
-                        std::memcpy(o, &bytes, 2);
-                        o += 2;
-                        CountReplacement();
-                    } else {
-                        std::memcpy(o, p + i, 2);
-                        o += 2;
+                    if (!IsLeadByte(*in))
+                        break;
+                    const std::uint16_t code = CodeAt(in);
+                    std::uint16_t put = AnswerFor(answers, code);
+                    if (put == kLoneLead) {
+                        *o++ = static_cast<char>(*in++); // a lead byte that ends the line stands alone
+                        break;
                     }
-                    i += 2;
-                } while (i < n && IsLeadByte(p[i]));
-                break;
-
-            case ByteClass::MaybeDeclaration: {
-                inLine_ = true;
-                const std::string_view rest = block.substr(i, std::min(n - i, kLongestDeclaration));
-                if (!atEnd && rest.size() < kLongestDeclaration && std::none_of(rest.begin(), rest.end(), [](char b) {
-                        return IsLineEnd(static_cast<unsigned char>(b));
-                    }))
-                    return finish(i); // the declaration may go on in the next block
+                    if (put == kUnknown) {
+                        ShowReplacements(waiting);
+                        waiting = 0;
+                        put = LookUp(code);
+                    }
+                    if (put == kNoRow) {
+                        std::memcpy(o, in, 2);
+                    } else {
+                        std::memcpy(o, &put, 2);
+                        ++waiting;
+                    }
+                    o += 2;
+                    in += 2;
+                }
+            } else if (IsLineEnd(c)) {
+                if (c == '\n')
+                    ++in;
+                else if (end - in > 1)
+                    in += in[1] == '\n' ? 2 : 1;
+                else if (!atEnd)
+                    return finish(in); // an LF in the next block may belong to it
+                else
+                    ++in;
+                std::memcpy(o, "\r\n", 2);
+                o += 2;
+                lineStart_ = static_cast<std::size_t>(o - base);
+                if (waiting == 0) {
+                    firstLineStart_ = lineStart_;
+                } else {
+                    if (markCount_ == kMaxLineMarks) {
+                        ShowReplacements(waiting);
+                        waiting = 0;
+                    }
+                    lineMarks_[markCount_++] = {waiting, lineStart_};
+                }
+            } else if (c >= 0x80 || !StopsCopying(in, end)) {
+                *o++ = static_cast<char>(*in++); // 0x80 or 0xFF (no lead byte), or one that starts nothing
+            } else {
+                // A 'c' or 'C' that may start a declaration.
+                const std::size_t left = static_cast<std::size_t>(end - in);
+                const std::string_view rest(reinterpret_cast<const char*>(in), std::min(left, kLongestDeclaration));
+                if (!atEnd && rest.size() < kLongestDeclaration &&
+                    std::none_of(rest.begin(), rest.end(), [](char b) { return IsLineEnd(static_cast<unsigned char>(b)); }))
+                    return finish(in); // the declaration may go on in the next block
                 const std::size_t matched = RewriteDeclaration(rest, rewrites, o);
                 if (matched == 0)
-                    *o++ = static_cast<char>(c);
-                i += matched == 0 ? 1 : matched;
-                break;
-            }
-
-            case ByteClass::LineEnd:
-                if (c == '\r' && i + 1 < n)
-                    i += p[i + 1] == '\n' ? 2 : 1;
-                else if (c == '\r' && !atEnd)
-                    return finish(i); // an LF in the next block may belong to it
-                else
-                    ++i;
-                *o++ = '\r';
-                *o++ = '\n';
-                inLine_ = false;
-                lineStart_ = static_cast<std::size_t>(o - base);
-                break;
+                    *o++ = static_cast<char>(*in++);
+                in += matched;
             }
         }
+        const std::size_t taken = finish(end);
         if (atEnd && inLine_) {
             // The last line had no terminator; it is written with one all the same.
-            *o++ = '\r';
-            *o++ = '\n';
+            out += "\r\n";
             inLine_ = false;
-            lineStart_ = static_cast<std::size_t>(o - base);
+            lineStart_ = out.size();
         }
-        return finish(n);
+        return taken;
     } catch (...) {
         inLine_ = false;
         throw;
     }
+}
+
+void LineConverter::ShowReplacements(std::size_t waiting)
+{
+    // The view may keep a pointer to the text, so every digit changes in place; the rest is kept
+    // in locals, which the view's calls cannot change.
+    ProgressView& view = view_;
+    const char* const text = countText_;
+    std::size_t length = countLength_;
+    char* lastDigit = countText_ + length - kCountSuffixLength - 1;
+    std::size_t shown = 0;
+    try {
+        while (shown != waiting) {
+            // Up to the next carry only the last digit changes.
+            const std::size_t plain = std::min<std::size_t>(waiting - shown, static_cast<std::size_t>('9' - *lastDigit));
+            for (const std::size_t stop = shown + plain; shown != stop;) {
+                ++shown;
+                ++*lastDigit;
+                view.ShowCharacterCount(std::string_view(text, length));
+                view.ProcessPendingEvents();
+            }
+            if (shown == waiting)
+                break;
+            ++shown;
+            CarryCountDigits();
+            length = countLength_;
+            lastDigit = countText_ + length - kCountSuffixLength - 1;
+            view.ShowCharacterCount(std::string_view(text, length));
+            view.ProcessPendingEvents();
+        }
+    } catch (...) {
+        // The line of the replacement shown last: the last one that began before it.
+        count_ += shown;
+        lineStart_ = firstLineStart_;
+        for (std::size_t i = 0; i < markCount_ && lineMarks_[i].waitingBefore < shown; ++i)
+            lineStart_ = lineMarks_[i].lineStart;
+        throw;
+    }
+    count_ += shown;
+    firstLineStart_ = lineStart_;
+    markCount_ = 0;
 }
 
 void LineConverter::CarryCountDigits()

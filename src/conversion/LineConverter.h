@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -26,7 +28,13 @@ class CharacterDictionary;
 // the front of the next block. Any split of a file gives the same bytes.
 //
 // The text handed to the view's ShowCharacterCount lives in the converter: it stays valid until
-// the next replacement or until the converter is destroyed.
+// the next replacement or until the converter is destroyed. The calls for the characters a call
+// of ConvertLines replaces (ShowCharacterCount, then ProcessPendingEvents, for each in order)
+// come once it has converted the block, or earlier, before it asks the dictionary for a code for
+// the first time or when many lines are waiting.
+//
+// The converter keeps every answer it has looked up: its dictionary stays open, and unchanged,
+// while the converter is in use.
 class LineConverter {
 public:
     static constexpr std::size_t kMaxTail = 16;
@@ -54,23 +62,26 @@ public:
     std::uint64_t ConvertedCount() const noexcept { return count_; }
 
 private:
-    void CountReplacement()
-    {
-        ++count_;
-        char& lastDigit = countText_[countLength_ - kCountSuffixLength - 1];
-        if (lastDigit != '9')
-            ++lastDigit;
-        else
-            CarryCountDigits();
-        view_.ShowCharacterCount(std::string_view(countText_, countLength_));
-        view_.ProcessPendingEvents();
-    }
+    // Counts the `waiting` replacements made since the last call and shows each: ShowCharacterCount
+    // with the count, then ProcessPendingEvents. If the view throws, sets lineStart_ to the start
+    // of the line of the replacement shown last.
+    void ShowReplacements(std::size_t waiting);
     // Advances the count text past a last digit 9.
     void CarryCountDigits();
+
+    // What answers_ holds for a character code once the dictionary has been asked (never
+    // kUnknown); throws when the row cannot be used.
+    std::uint16_t LookUp(std::uint16_t code);
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
     ProgressView& view_;
+    // What to write for a double-byte character, indexed by its code (see LineConverter.cpp).
+    // Filled in as characters come.
+    struct FreeTable {
+        void operator()(std::uint16_t* table) const noexcept { std::free(table); }
+    };
+    std::unique_ptr<std::uint16_t[], FreeTable> answers_;
     std::uint64_t count_ = 0;
     bool inLine_ = false; // bytes of a line without its terminator have been taken
     std::size_t lineStart_ = kNoLineStart;
@@ -79,6 +90,16 @@ private:
     static constexpr std::size_t kCountSuffixLength = 4; // " 字"
     char countText_[kCountPrefixLength + 20 + kCountSuffixLength];
     std::size_t countLength_ = 0;
+    // Where the lines of replacements not yet shown begin: the line of the first one, and for
+    // every line after it the number of replacements before it.
+    struct LineMark {
+        std::size_t waitingBefore;
+        std::size_t lineStart;
+    };
+    static constexpr std::size_t kMaxLineMarks = 256;
+    std::size_t firstLineStart_ = kNoLineStart;
+    LineMark lineMarks_[kMaxLineMarks];
+    std::size_t markCount_ = 0;
 };
 
 } // namespace fanjian
