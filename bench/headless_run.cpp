@@ -80,6 +80,7 @@ constexpr std::size_t kWriteSize = 1024 * 1024;
 // out. It keeps the last count text, as the window keeps it to show later, and counts the calls.
 class CountingView : public fanjian::SilentProgressView {
 public:
+    bool SkipsQuietCounts() const override { return false; }
     void ShowCharacterCount(std::string_view text) override;
     void ProcessPendingEvents() override;
     std::string_view last;

@@ -125,6 +125,35 @@ TEST_F(LineConverterTest, CountTextCarriesIntoNewDigits)
     EXPECT_EQ(texts[99], "第 100 字");
     EXPECT_EQ(texts[999], "第 1000 字");
     EXPECT_EQ(texts[1000], "第 1001 字");
+
+    // A view that does without some pairs sees the count jump over them, carries and new digits
+    // included, and always gets the last replacement of a call.
+    class SkippingView : public RecordingView {
+    public:
+        bool SkipsQuietCounts() const override { return true; }
+        std::uint64_t TakeQuietCounts(std::uint64_t available) override
+        {
+            const std::uint64_t quiet = std::min<std::uint64_t>(available, skips[next++ % std::size(skips)]);
+            taken += quiet;
+            return quiet;
+        }
+        std::uint64_t skips[4] = {8, 0, 89, 905};
+        std::size_t next = 0;
+        std::uint64_t taken = 0;
+    } skipping;
+    LineConverter quiet(kToGb, dictionary_, skipping);
+    quiet.ConvertLine(line);
+    quiet.ConvertLine(Bytes("B0EA B0EA"));
+    std::vector<std::string> expected;
+    std::uint64_t count = 0;
+    for (std::size_t i = 0; count < 1001; ++i) {
+        count = std::min<std::uint64_t>(count + skipping.skips[i % 4], 1000) + 1;
+        expected.push_back("第 " + std::to_string(count) + " 字");
+    }
+    expected.push_back("第 1003 字"); // one of two to spare: 1002 goes by quietly
+    EXPECT_EQ(skipping.Texts("ShowCharacterCount"), expected);
+    EXPECT_EQ(skipping.Texts("ShowCharacterCount").size() + skipping.taken, 1003u);
+    EXPECT_EQ(quiet.ConvertedCount(), 1003u);
 }
 
 TEST_F(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)

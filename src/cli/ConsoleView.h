@@ -4,6 +4,7 @@
 #include "conversion/ClockPacer.h"
 #include "conversion/ProgressView.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -48,6 +49,17 @@ public:
     void ShowFileName(std::string_view text) override;
     void ShowFileCount(std::string_view text) override;
     void ShowCharacterCount(std::string_view text) override { characterCount_ = text; }
+    // The pairs before the next look at the clock draw nothing; a stop signal waits for the next
+    // pair, a moment later.
+    bool SkipsQuietCounts() const override { return true; }
+    std::uint64_t TakeQuietCounts(std::uint64_t available) override
+    {
+        if (!settings_.progress)
+            return available;
+        const auto quiet = std::min<std::uint64_t>(available, static_cast<std::uint64_t>(pacer_.QuietCalls()));
+        pacer_.Skip(static_cast<int>(quiet));
+        return quiet;
+    }
     void ProcessPendingEvents() override
     {
         StopIfSignalled();

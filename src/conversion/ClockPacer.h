@@ -32,6 +32,10 @@ public:
         callsUntilRead_ = callsPerRead_;
     }
 
+    // How many calls to come would not read the clock, and letting that many go by without them.
+    int QuietCalls() const noexcept { return callsUntilRead_ - 1; }
+    void Skip(int calls) noexcept { callsUntilRead_ -= calls; }
+
     // The next call reads the clock: something new is to be shown.
     void ReadSoon() noexcept { callsUntilRead_ = 1; }
 

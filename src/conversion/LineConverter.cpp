@@ -349,7 +349,7 @@ std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, 
 } // namespace
 
 LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view)
-    : direction_(direction), dictionary_(dictionary), view_(view),
+    : direction_(direction), dictionary_(dictionary), view_(view), viewSkips_(view.SkipsQuietCounts()),
       answers_(static_cast<std::uint16_t*>(std::calloc(kAnswerCount, sizeof(std::uint16_t))))
 {
     if (!answers_)
@@ -544,6 +544,20 @@ void LineConverter::ShowReplacements(std::size_t waiting)
     char* lastDigit = countText_ + length - kCountSuffixLength - 1;
     std::size_t shown = 0;
     try {
+        // A view that does without most pairs: the count jumps over those, and the pair after
+        // them is made.
+        while (viewSkips_ && shown != waiting) {
+            if (waiting - shown > 1) {
+                const std::uint64_t quiet = std::min<std::uint64_t>(view.TakeQuietCounts(waiting - shown - 1),
+                                                                    waiting - shown - 1);
+                shown += static_cast<std::size_t>(quiet);
+                AddToCount(quiet);
+            }
+            ++shown;
+            AddToCount(1);
+            view.ShowCharacterCount(std::string_view(text, countLength_));
+            view.ProcessPendingEvents();
+        }
         while (shown != waiting) {
             // Up to the next carry only the last digit changes.
             const std::size_t plain = std::min<std::size_t>(waiting - shown, static_cast<std::size_t>('9' - *lastDigit));
@@ -573,6 +587,25 @@ void LineConverter::ShowReplacements(std::size_t waiting)
     count_ += shown;
     firstLineStart_ = lineStart_;
     markCount_ = 0;
+}
+
+void LineConverter::AddToCount(std::uint64_t added)
+{
+    char* const first = countText_ + kCountPrefixLength;
+    char* digit = countText_ + countLength_ - kCountSuffixLength;
+    while (added != 0 && digit > first) {
+        --digit;
+        const std::uint64_t sum = static_cast<std::uint64_t>(*digit - '0') + added % 10;
+        *digit = static_cast<char>('0' + sum % 10);
+        added = added / 10 + sum / 10;
+    }
+    // What is left goes in front, in new digits.
+    while (added != 0) {
+        std::memmove(first + 1, first, countLength_ - kCountPrefixLength);
+        *first = static_cast<char>('0' + added % 10);
+        ++countLength_;
+        added /= 10;
+    }
 }
 
 void LineConverter::CarryCountDigits()

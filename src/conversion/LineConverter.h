@@ -68,6 +68,8 @@ private:
     void ShowReplacements(std::size_t waiting);
     // Advances the count text past a last digit 9.
     void CarryCountDigits();
+    // Moves the count text on by `added`.
+    void AddToCount(std::uint64_t added);
 
     // What answers_ holds for a character code once the dictionary has been asked (never
     // kUnknown); throws when the row cannot be used.
@@ -76,6 +78,7 @@ private:
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
     ProgressView& view_;
+    bool viewSkips_; // the view does without some pairs of calls (ProgressView::SkipsQuietCounts)
     // What to write for a double-byte character, indexed by its code (see LineConverter.cpp).
     // Filled in as characters come.
     struct FreeTable {

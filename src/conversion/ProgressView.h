@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace fanjian {
@@ -12,9 +13,27 @@ namespace fanjian {
 // valid and unchanged until the next ShowCharacterCount or until the run returns, so a view may
 // keep a pointer to it and show it later instead of copying it on every call. Every other text
 // lives only for the call.
+//
+// Most of those pairs of ShowCharacterCount and ProcessPendingEvents a view takes without doing
+// anything but keep the text: a window handles its events and shows the count a few hundred times
+// a second, not millions. A view that says so (SkipsQuietCounts) is asked, before a pair, how many
+// of the pairs to come it can do without (TakeQuietCounts); the count then moves on by that many
+// at once, and the pair after them is made as ever, with the count as it stands. A view that asks
+// nothing of it gets every pair.
 class ProgressView {
 public:
     virtual ~ProgressView() = default;
+
+    // True when the view may do without some pairs; asked once, when a converter is made.
+    virtual bool SkipsQuietCounts() const { return false; }
+    // How many of the next `available` pairs the view does without: it is as if each of them had
+    // been made. `available` is never more than the pairs still to come minus one: the last
+    // replacement of a stretch is always shown.
+    virtual std::uint64_t TakeQuietCounts(std::uint64_t available)
+    {
+        (void)available;
+        return 0;
+    }
 
     virtual void ClearSourceList() = 0;
     virtual void AddSourceListItem(std::string_view text) = 0;
@@ -28,9 +47,12 @@ public:
     virtual void ProcessPendingEvents() = 0;
 };
 
-// Shows nothing: for runs without a window, in tools and benchmarks.
+// Shows nothing: for runs without a window, in tools and benchmarks. It needs no pair but the last
+// of each stretch.
 class SilentProgressView : public ProgressView {
 public:
+    bool SkipsQuietCounts() const override { return true; }
+    std::uint64_t TakeQuietCounts(std::uint64_t available) override { return available; }
     void ClearSourceList() override {}
     void AddSourceListItem(std::string_view) override {}
     void ClearResultList() override {}

@@ -8,6 +8,8 @@
 #include "shell/ProgressList.h"
 #include "shell/Reasons.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -371,6 +373,13 @@ void Form1::OtherTextShown()
     // Any other text may be the run's last: keep the newest count while its text is still valid.
     KeepCharacterCount();
     pacer_.ReadSoon();
+}
+
+std::uint64_t Form1::TakeQuietCounts(std::uint64_t available)
+{
+    const auto quiet = std::min<std::uint64_t>(available, static_cast<std::uint64_t>(pacer_.QuietCalls()));
+    pacer_.Skip(static_cast<int>(quiet));
+    return quiet;
 }
 
 void Form1::ProcessPendingEvents()

@@ -65,6 +65,9 @@ public:
     // ShowFileName, ShowFileCount and ShowCharacterCount keep the newest text only; it reaches its
     // label at the next pass over the events.
     void ShowCharacterCount(std::string_view text) override;
+    // The pairs of count and pass before the clock is next read change nothing on the screen.
+    bool SkipsQuietCounts() const override { return true; }
+    std::uint64_t TakeQuietCounts(std::uint64_t available) override;
     // Handles the waiting events unless the last pass was less than kEventPassInterval ago.
     // Throws ProgramClosing when the window was closed meanwhile.
     void ProcessPendingEvents() override;
