@@ -496,15 +496,17 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
                 std::memcpy(o, "\r\n", 2);
                 o += 2;
                 lineStart_ = static_cast<std::size_t>(o - base);
-                if (waiting == 0) {
-                    firstLineStart_ = lineStart_;
-                } else {
-                    if (markCount_ == kMaxLineMarks) {
-                        ShowReplacements(waiting);
-                        waiting = 0;
-                    }
-                    lineMarks_[markCount_++] = {waiting, lineStart_};
+                if (waiting != 0 && markCount_ == kMaxLineMarks) {
+                    ShowReplacements(waiting);
+                    waiting = 0;
                 }
+                // A line that begins with no replacement waiting needs no mark: the first line
+                // of those waiting is where a throwing view leaves the run. (A mark for it would
+                // outlast the lines after it that have no replacement either.)
+                if (waiting == 0)
+                    firstLineStart_ = lineStart_;
+                else
+                    lineMarks_[markCount_++] = {waiting, lineStart_};
             } else if (c >= 0x80 || !StopsCopying(in, end)) {
                 *o++ = static_cast<char>(*in++); // 0x80 or 0xFF (no lead byte), or one that starts nothing
             } else {
