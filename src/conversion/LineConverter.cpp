@@ -256,7 +256,9 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
 // no look at single bytes: single-byte characters other than CR, LF, 0x80, 0xFF and a 'c' or 'C'
 // before h, H, o or O, and double-byte characters whose answers are known. Returns where it
 // stopped: at a byte of those kinds, at a lead byte whose answer is a marker or whose trail byte
-// lies beyond the bytes looked at, or after them.
+// lies beyond the bytes looked at, or after them. `whole` tells whether it went as far as it
+// could: to the 64th byte, or to the 63rd when a character starts there; the next step then goes
+// on from there, as the byte path would take a long run of characters at a slower pace.
 //
 // The bytes are copied sixteen at a time while their kinds are taken as bit masks, and the
 // double-byte characters are then found among them without a branch per byte: a run of lead
@@ -265,7 +267,7 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
 // run starts at the first place or after a byte that is no lead byte, which always ends a
 // character. Each double-byte character is then replaced where its copy lies.
 inline const unsigned char* ConvertSpan(const unsigned char* in, char*& o, const std::uint16_t* const answers,
-                                        std::size_t& replaced)
+                                        std::size_t& replaced, bool& whole)
 {
     const __m128i caseBit = _mm_set1_epi8(0x20);
     std::uint64_t leads = 0;    // 0x81..0xFE
@@ -305,7 +307,8 @@ inline const unsigned char* ConvertSpan(const unsigned char* in, char*& o, const
     const std::uint64_t stops = lineEnds | (others & ~(characterLeads << 1));
     int taken = stops != 0 ? std::countr_zero(stops) : looked;
     if (taken != 0 && (characterLeads >> (taken - 1) & 1) != 0)
-        --taken; // its trail byte is not among the bytes taken
+        --taken; // its trail byte is not among the bytes taken (a stop is no trail byte: only at the end)
+    whole = stops == 0 && looked == 64;
 
     std::uint64_t characters = characterLeads & (taken == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << taken) - 1);
     while (characters != 0) {
@@ -313,6 +316,7 @@ inline const unsigned char* ConvertSpan(const unsigned char* in, char*& o, const
         const std::uint16_t put = AnswerFor(answers, CodeAt(in + at));
         if (IsMarker(put)) {
             taken = static_cast<int>(at);
+            whole = false;
             break;
         }
         std::memcpy(o + at, &put, 2);
@@ -434,10 +438,10 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
         for (;;) {
 #if defined(__SSE2__)
             if (end - in > 64) {
-                const unsigned char* const from = in;
-                in = ConvertSpan(in, o, answers, waiting);
-                if (in - from == 64)
-                    continue;
+                bool whole = false;
+                in = ConvertSpan(in, o, answers, waiting, whole);
+                if (whole)
+                    continue; // on with the next step, also from a character that straddled this one's end
             } else
 #endif
             {
