@@ -9,6 +9,7 @@
 #                unless FANJIAN_BENCH_LONG_MB says otherwise
 #   --rounds N   measured rounds, default 7 (FANJIAN_BENCH_ROUNDS); one more round before them
 #                warms the caches and is not counted
+#   FANJIAN_BENCH_RUNS=DIR   where the input and every output are made (default bench/out/runs)
 #
 # It installs what it needs (Debian 12), builds a Release build in build-bench/ (FANJIAN_BENCH_BUILD),
 # builds the corpus (kept for the next time) and the input under bench/out/, then runs every
@@ -33,7 +34,7 @@ while [ $# -gt 0 ]; do
   case $1 in
     --mb) [ $# -ge 2 ] || fail "--mb needs a number"; size_mb=$2; shift 2 ;;
     --rounds) [ $# -ge 2 ] || fail "--rounds needs a number"; rounds=$2; shift 2 ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) fail "unknown argument $1 (see --help)" ;;
   esac
 done
@@ -93,7 +94,9 @@ fi
 # deletions creating a file costs several times what it costs otherwise, to cp and to fanjian
 # alike. Folders under bench/out/runs are placed as ext4 places top-level folders (chattr +T),
 # in a block group picked from the folder's name, away from what earlier runs deleted.
-runs_folder=$out/runs
+# FANJIAN_BENCH_RUNS puts them elsewhere, on tmpfs (/dev/shm) for instance, where no disk's state
+# weighs on the files each subject makes.
+runs_folder=${FANJIAN_BENCH_RUNS:-$out/runs}
 mkdir -p "$runs_folder"
 chattr +T "$runs_folder" 2>/dev/null || true
 rm -rf "${runs_folder:?}"/* # what an interrupted benchmark left
