@@ -1,13 +1,10 @@
-// Times the conversion core without a window.
+// Times what no tool shows on its own: the converter alone and the dictionary's Open. (Whole runs
+// are fanjian-convert's, as users run it.)
 //
-//   fanjian_headless run t2s|s2t FOLDER PROGRAM_DIR   one run, with a view that discards everything
 //   fanjian_headless open PROGRAM_DIR [TIMES]          median time of CharacterDictionary::Open
 //   fanjian_headless convert t2s|s2t FILE PROGRAM_DIR [TIMES [silent]]
 //                                                     the converter alone, in memory: FILE read once,
 //                                                     then converted TIMES times (default 9)
-//
-// A run prints its outcome (the last status text) so that a benchmark notices a failed run, then
-// "run <ms> ms", the time of ConversionRun::Run alone.
 //
 // convert hands the converter the file in blocks of the run's read size, each with the tail left of
 // the one before, into an output buffer emptied at the run's write size, as a run does, without any
@@ -17,7 +14,6 @@
 // "convert <ms> ms <MB/s> MB/s", the median wall time of the passes, then the median processor
 // time (which a busy machine disturbs less), the fastest pass, and the output's size and
 // replacement count, which must not change with the converter's code.
-#include "conversion/ConversionRun.h"
 #include "conversion/LineConverter.h"
 #include "dictionary/CharacterDictionary.h"
 
@@ -34,17 +30,9 @@
 
 namespace {
 
-// Keeps the status, to tell how the run ended; shows nothing else.
-class DiscardingView : public fanjian::SilentProgressView {
-public:
-    std::string status;
-    void ShowStatus(std::string_view text) override { status = text; }
-};
-
 int Usage()
 {
-    std::fputs("usage: fanjian_headless run t2s|s2t FOLDER PROGRAM_DIR\n"
-               "       fanjian_headless open PROGRAM_DIR [TIMES]\n"
+    std::fputs("usage: fanjian_headless open PROGRAM_DIR [TIMES]\n"
                "       fanjian_headless convert t2s|s2t FILE PROGRAM_DIR [TIMES [silent]]\n",
                stderr);
     return 2;
@@ -154,19 +142,6 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, const fanjia
 
 int main(int argc, char** argv)
 {
-    if (argc >= 5 && std::strcmp(argv[1], "run") == 0) {
-        const bool toGb = std::strcmp(argv[2], "t2s") == 0;
-        if (!toGb && std::strcmp(argv[2], "s2t") != 0)
-            return Usage();
-        const auto direction = toGb ? fanjian::ConversionDirection::TraditionalToSimplified
-                                    : fanjian::ConversionDirection::SimplifiedToTraditional;
-        DiscardingView view;
-        const auto start = std::chrono::steady_clock::now();
-        fanjian::ConversionRun().Run(direction, argv[3], argv[4], view);
-        const std::chrono::duration<double, std::milli> runTime = std::chrono::steady_clock::now() - start;
-        std::printf("%s\nrun %.2f ms\n", view.status.c_str(), runTime.count());
-        return view.status == fanjian::texts::Completion(direction) ? 0 : 1;
-    }
     if (argc >= 5 && std::strcmp(argv[1], "convert") == 0) {
         const bool toGb = std::strcmp(argv[2], "t2s") == 0;
         if (!toGb && std::strcmp(argv[2], "s2t") != 0)

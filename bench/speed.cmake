@@ -1,5 +1,6 @@
 # The speed benchmark, bench/run_bench.sh: the input generator and the window's side of it
-# (fanjian_headless, above, is the headless side). They print figures and are no tests.
+# (fanjian-convert is the headless side; fanjian_headless, above, times the converter alone and
+# the dictionary's Open). They print figures and are no tests.
 add_executable(fanjian_bench_input make_input.cpp)
 set_target_properties(fanjian_bench_input PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
