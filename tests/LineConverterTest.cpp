@@ -306,6 +306,35 @@ TEST_F(LineConverterTest, ConvertsLinesWithEveryTerminatorIntoCrLf)
     EXPECT_EQ(out, "charset=\r\nbig5\r\n");
 }
 
+TEST_F(LineConverterTest, ShortLinesInALongTextConvertAsEachAlone)
+{
+    // Long texts are taken 64 bytes at a time, the lines in them one after another; a line of its
+    // own is taken byte by byte. Lines of every length up to 70 put each terminator on every place
+    // of those 64 bytes (a CR LF across their end too), with characters, a character without a
+    // row, 0x80, a lead byte before the terminator and a declaration among them.
+    const std::string pieces[] = {Bytes("B0EA A4A4"), "ab", Bytes("A5A5"), Bytes("80"), "<meta charset=big5>",
+                                  Bytes("A463"), "x", Bytes("B0")};
+    const std::string terminators[] = {"\n", "\r\n", "\r"};
+    for (std::size_t before = 0; before < 64; before += 7) {
+        std::string text;
+        std::string expected;
+        std::size_t piece = 0;
+        for (std::size_t length = 0; length <= 70; ++length) {
+            std::string line(length == 0 ? before : 0, 'x');
+            while (line.size() < length)
+                line += pieces[piece++ % std::size(pieces)];
+            text += line + terminators[length % 3];
+            expected += Convert(kToGb, line) + "\r\n";
+        }
+        RecordingView view;
+        LineConverter converter(kToGb, dictionary_, view);
+        std::string out;
+        EXPECT_EQ(converter.ConvertLines(text, true, out), text.size());
+        EXPECT_EQ(out, expected) << before;
+        EXPECT_EQ(view.Texts("ShowCharacterCount").size(), converter.ConvertedCount());
+    }
+}
+
 TEST_F(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
 {
     // The long line runs past the 64 bytes the converter looks at in one step, with double-byte

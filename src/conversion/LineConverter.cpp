@@ -183,19 +183,7 @@ constexpr bool IsMarker(std::uint16_t put)
     return (std::endian::native == std::endian::little ? put & 0xFF : put >> 8) == 0;
 }
 
-// answers_ has a row of 256 for each lead byte 0x81..0xFE, and is only ever asked about codes that
-// begin with one.
-constexpr std::uint16_t kFirstLeadCode = 0x8100;
-constexpr std::size_t kAnswerCount = (0xFE - 0x81 + 1) * 256;
-
-template <typename Answer>
-Answer& AnswerFor(Answer* answers, std::uint16_t code)
-{
-    return answers[code - kFirstLeadCode];
-}
-
-// The code of the double-byte character at `in`, lead byte first: answers_ is in the order of the
-// code table, where the characters of a text lie close together.
+// The code of the double-byte character at `in`, lead byte first, as the dictionary knows it.
 inline std::uint16_t CodeAt(const unsigned char* in)
 {
     std::uint16_t bytes;
@@ -203,6 +191,26 @@ inline std::uint16_t CodeAt(const unsigned char* in)
     if constexpr (std::endian::native == std::endian::little)
         return static_cast<std::uint16_t>(bytes >> 8 | bytes << 8);
     return bytes;
+}
+
+// answers_ is indexed by a character's two bytes as one load reads them, so that the steps take a
+// character's answer with no work on its bytes. (Read little-endian, that puts the characters of
+// one trail byte together; the characters of a text touch about as many lines of the table in
+// this order as in the code table's.)
+constexpr std::size_t kAnswerCount = 65536;
+
+inline std::uint16_t SlotAt(const unsigned char* in)
+{
+    std::uint16_t bytes;
+    std::memcpy(&bytes, in, 2);
+    return bytes;
+}
+
+template <typename Answer>
+Answer& AnswerFor(Answer* answers, std::uint16_t code)
+{
+    const unsigned char bytes[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+    return answers[SlotAt(bytes)];
 }
 
 // Two bytes as one number that a two-byte copy writes in this order.
@@ -229,8 +237,8 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
     std::size_t replaced = 0;
     const unsigned char* const lastPair = end - in >= 4 ? end - 3 : in; // no step of two starts here
     while (in < lastPair && IsLeadByte(in[0]) && IsLeadByte(in[2])) {
-        const std::uint16_t put = AnswerFor(answers, CodeAt(in));
-        const std::uint16_t next = AnswerFor(answers, CodeAt(in + 2)); // used only when `put` is an answer
+        const std::uint16_t put = answers[SlotAt(in)];
+        const std::uint16_t next = answers[SlotAt(in + 2)]; // used only when `put` is an answer
         if (IsMarker(put) || IsMarker(next))
             break;
         std::memcpy(o, &put, 2);
@@ -240,7 +248,7 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
         replaced += 2;
     }
     while (end - in >= 2 && IsLeadByte(*in)) {
-        const std::uint16_t put = AnswerFor(answers, CodeAt(in));
+        const std::uint16_t put = answers[SlotAt(in)];
         if (IsMarker(put))
             break;
         std::memcpy(o, &put, 2);
@@ -252,32 +260,27 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
 }
 
 #if defined(__SSE2__)
-// Converts, from `in` (a character start with at least 65 bytes left), up to 64 bytes that need
-// no look at single bytes: single-byte characters other than CR, LF, 0x80, 0xFF and a 'c' or 'C'
-// before h, H, o or O, and double-byte characters whose answers are known. Returns where it
-// stopped: at a byte of those kinds, at a lead byte whose answer is a marker or whose trail byte
-// lies beyond the bytes looked at, or after them. `whole` tells whether it went as far as it
-// could: to the 64th byte, or to the 63rd when a character starts there; the next step then goes
-// on from there, as the byte path would take a long run of characters at a slower pace.
-//
-// The bytes are copied sixteen at a time while their kinds are taken as bit masks, and the
-// double-byte characters are then found among them without a branch per byte: a run of lead
-// bytes that starts at a character start holds lead bytes at its even places and trail bytes at
-// its odd ones (the trail byte of its last lead byte, when the run is odd, follows it), and a
-// run starts at the first place or after a byte that is no lead byte, which always ends a
-// character. Each double-byte character is then replaced where its copy lies.
-inline const unsigned char* ConvertSpan(const unsigned char* in, char*& o, const std::uint16_t* const answers,
-                                        std::size_t& replaced, bool& whole)
+// What the windows need to be left to read: a window reads 65 bytes, and writes 64 from any of its
+// first 64 places on, which the output's room (twice the bytes left to read) then holds.
+constexpr std::ptrdiff_t kWindowReach = 128;
+
+// The kinds of 64 bytes, as bit masks (bit i for byte i), copied to `copy` while they are looked
+// at. A 'c' or 'C' counts only before h, H, o or O, which a second load, one byte further on,
+// tells: so the 65th byte is read too.
+struct WindowKinds {
+    std::uint64_t leads;    // 0x81..0xFE
+    std::uint64_t lineEnds; // CR, LF
+    std::uint64_t others;   // 0x80, 0xFF, 'c' or 'C' before h or o: stops where it starts a character
+};
+
+inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
 {
     const __m128i caseBit = _mm_set1_epi8(0x20);
-    std::uint64_t leads = 0;    // 0x81..0xFE
-    std::uint64_t lineEnds = 0; // CR, LF
-    std::uint64_t others = 0;   // 0x80, 0xFF, 'c' or 'C' before h or o; stops where it starts a character
-    int looked = 0;
-    do {
+    WindowKinds kinds{0, 0, 0};
+    for (int looked = 0; looked < 64; looked += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked));
         const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked + 1)), caseBit);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + looked), bytes);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + looked), bytes);
         const __m128i noLead = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0x80))),
                                             _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xFF))));
         const __m128i declaration =
@@ -286,45 +289,107 @@ inline const unsigned char* ConvertSpan(const unsigned char* in, char*& o, const
         const auto lineEnd = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')))));
         const auto other = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(noLead, declaration)));
-        const auto lead = static_cast<unsigned>(_mm_movemask_epi8(bytes)) &
-                          ~static_cast<unsigned>(_mm_movemask_epi8(noLead));
-        leads |= static_cast<std::uint64_t>(lead) << looked;
-        lineEnds |= static_cast<std::uint64_t>(lineEnd) << looked;
-        others |= static_cast<std::uint64_t>(other) << looked;
-        looked += 16;
-        if ((lineEnd | other) != 0)
-            break;
-    } while (looked < 64);
-
-    constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
-    const std::uint64_t runStarts = leads & ~(leads << 1);
-    // Adding a run's first bit carries through the run and clears it: what is cleared are the
-    // runs that start at an even place.
-    const std::uint64_t evenRuns = leads & ~(leads + (runStarts & kEvenPlaces));
-    const std::uint64_t characterLeads = (evenRuns & kEvenPlaces) | (leads & ~evenRuns & ~kEvenPlaces);
-    // Only CR and LF stop the span whatever comes before them: no trail byte is either. (What is
-    // found after the first of them means nothing, and is never reached.)
-    const std::uint64_t stops = lineEnds | (others & ~(characterLeads << 1));
-    int taken = stops != 0 ? std::countr_zero(stops) : looked;
-    if (taken != 0 && (characterLeads >> (taken - 1) & 1) != 0)
-        --taken; // its trail byte is not among the bytes taken (a stop is no trail byte: only at the end)
-    whole = stops == 0 && looked == 64;
-
-    std::uint64_t characters = characterLeads & (taken == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << taken) - 1);
-    while (characters != 0) {
-        const auto at = static_cast<std::size_t>(std::countr_zero(characters));
-        const std::uint16_t put = AnswerFor(answers, CodeAt(in + at));
-        if (IsMarker(put)) {
-            taken = static_cast<int>(at);
-            whole = false;
-            break;
-        }
-        std::memcpy(o + at, &put, 2);
-        ++replaced;
-        characters &= characters - 1;
+        // The sign bits are the bytes 0x80 and above.
+        const auto lead = static_cast<unsigned>(_mm_movemask_epi8(bytes)) & ~other;
+        kinds.leads |= static_cast<std::uint64_t>(lead) << looked;
+        kinds.lineEnds |= static_cast<std::uint64_t>(lineEnd) << looked;
+        kinds.others |= static_cast<std::uint64_t>(other) << looked;
     }
-    o += taken;
-    return in + taken;
+    return kinds;
+}
+
+// Copies 64 bytes.
+inline void Copy64(const unsigned char* in, char* o)
+{
+    for (int at = 0; at < 64; at += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at)));
+}
+
+// The places below `n` (0..64).
+constexpr std::uint64_t Below(int n)
+{
+    return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
+// The number of places set in `bits` (the baseline instruction set has no instruction for it).
+constexpr int CountPlaces(std::uint64_t bits)
+{
+    bits -= (bits >> 1) & 0x5555555555555555;
+    bits = (bits & 0x3333333333333333) + ((bits >> 2) & 0x3333333333333333);
+    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0F;
+    return static_cast<int>((bits * 0x0101010101010101) >> 56);
+}
+
+// Converts the text from `in` (a character start) 64 bytes at a time, for as long as no byte
+// needs a look of its own, and returns where it stopped: a byte 0x80 or 0xFF, a 'c' or 'C' that
+// may start a declaration, a lead byte whose answer is a marker, or fewer than kWindowReach bytes
+// left. `endLine` writes each line end, at `o`, once `replaced` counts the replacements before it.
+//
+// A window's bytes are copied while their kinds are taken as bit masks, and the double-byte
+// characters are then found among them without a branch per byte: a run of lead bytes that starts
+// at a character start holds lead bytes at its even places and trail bytes at its odd ones (the
+// trail byte of its last lead byte, when the run is odd, follows it), and a run starts at the
+// first place or after a byte that is no lead byte, which always ends a character. A lead byte
+// before CR or LF stands alone, so it is left out of the runs. The characters of the whole window
+// are replaced in its copy, and the copy is then written out line by line.
+template <typename EndLine>
+inline const unsigned char* ConvertWindows(const unsigned char* in, const unsigned char* const end, char*& o,
+                                           const std::uint16_t* const answers, std::size_t& replaced,
+                                           EndLine&& endLine)
+{
+    constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
+    // The window's copy, with room for 64 bytes copied from any of its places.
+    alignas(16) unsigned char copy[2 * 64 + 16] = {};
+    while (end - in >= kWindowReach) {
+        const WindowKinds kinds = LookAtWindow(in, copy);
+        const std::uint64_t leads = kinds.leads & ~(kinds.lineEnds >> 1);
+        const std::uint64_t runStarts = leads & ~(leads << 1);
+        // Adding a run's first bit carries through the run and clears it: what is cleared are the
+        // runs that start at an even place.
+        const std::uint64_t evenRuns = leads & ~(leads + (runStarts & kEvenPlaces));
+        const std::uint64_t characterLeads = (evenRuns & kEvenPlaces) | (leads & ~evenRuns & ~kEvenPlaces);
+        // No trail byte is CR or LF; the other kinds stop only where a character starts. A
+        // character on the window's edge is the next window's first.
+        const std::uint64_t others = kinds.others & ~(characterLeads << 1);
+        int limit = others != 0 ? std::countr_zero(others) : 64 - static_cast<int>(characterLeads >> 63);
+        bool goesOn = others == 0; // the next window starts at `limit`
+
+        std::uint64_t replacedHere = characterLeads & Below(limit);
+        for (std::uint64_t characters = replacedHere; characters != 0; characters &= characters - 1) {
+            const auto at = static_cast<unsigned>(std::countr_zero(characters));
+            const std::uint16_t put = answers[SlotAt(in + at)];
+            if (IsMarker(put)) {
+                limit = static_cast<int>(at);
+                replacedHere &= Below(limit);
+                goesOn = false;
+                break;
+            }
+            std::memcpy(copy + at, &put, 2);
+        }
+
+        int from = 0;    // the first byte of the window not yet written
+        int counted = 0; // the replacements before this place are in `replaced`
+        for (std::uint64_t lineEnds = kinds.lineEnds & Below(limit); lineEnds != 0; lineEnds &= ~Below(from)) {
+            const int stop = std::countr_zero(lineEnds);
+            Copy64(copy + from, o);
+            o += stop - from;
+            replaced += static_cast<std::size_t>(CountPlaces(replacedHere & Below(stop) & ~Below(counted)));
+            counted = stop;
+            // The 65th byte may be the LF of a CR that ends the window.
+            from = stop + (in[stop] == '\r' && in[stop + 1] == '\n' ? 2 : 1);
+            endLine();
+        }
+        replaced += static_cast<std::size_t>(CountPlaces(replacedHere & ~Below(counted)));
+        if (from < limit) {
+            Copy64(copy + from, o);
+            o += limit - from;
+            from = limit;
+        }
+        in += from;
+        if (!goesOn)
+            return in;
+    }
+    return in;
 }
 #endif
 
@@ -432,16 +497,34 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
         return static_cast<std::size_t>(in - first);
     };
 
+    // Writes the CR LF that ends a line and starts the next one.
+    const auto endLine = [&] {
+        std::memcpy(o, "\r\n", 2);
+        o += 2;
+        lineStart_ = static_cast<std::size_t>(o - base);
+        if (waiting != 0 && markCount_ == kMaxLineMarks) {
+            ShowReplacements(waiting);
+            waiting = 0;
+        }
+        // A line that begins with no replacement waiting needs no mark: the first line of those
+        // waiting is where a throwing view leaves the run. (A mark for it would outlast the
+        // lines after it that have no replacement either.)
+        if (waiting == 0)
+            firstLineStart_ = lineStart_;
+        else
+            lineMarks_[markCount_++] = {waiting, lineStart_};
+    };
+
     // Whatever stops the block abandons its unfinished line: the next call starts a new one.
     try {
         const unsigned char* in = first;
         for (;;) {
 #if defined(__SSE2__)
-            if (end - in > 64) {
-                bool whole = false;
-                in = ConvertSpan(in, o, answers, waiting, whole);
-                if (whole)
-                    continue; // on with the next step, also from a character that straddled this one's end
+            if (end - in >= kWindowReach) {
+                in = ConvertWindows(in, end, o, answers, waiting, endLine);
+                if (end - in < kWindowReach)
+                    continue;
+                // A byte the windows leave to the byte path.
             } else
 #endif
             {
@@ -497,20 +580,7 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
                     return finish(in); // an LF in the next block may belong to it
                 else
                     ++in;
-                std::memcpy(o, "\r\n", 2);
-                o += 2;
-                lineStart_ = static_cast<std::size_t>(o - base);
-                if (waiting != 0 && markCount_ == kMaxLineMarks) {
-                    ShowReplacements(waiting);
-                    waiting = 0;
-                }
-                // A line that begins with no replacement waiting needs no mark: the first line
-                // of those waiting is where a throwing view leaves the run. (A mark for it would
-                // outlast the lines after it that have no replacement either.)
-                if (waiting == 0)
-                    firstLineStart_ = lineStart_;
-                else
-                    lineMarks_[markCount_++] = {waiting, lineStart_};
+                endLine();
             } else if (c >= 0x80 || !StopsCopying(in, end)) {
                 *o++ = static_cast<char>(*in++); // 0x80 or 0xFF (no lead byte), or one that starts nothing
             } else {
