@@ -109,7 +109,7 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, const fanjia
     CountingView counting;
     fanjian::SilentProgressView silentView;
     fanjian::ProgressView& view = silent ? static_cast<fanjian::ProgressView&>(silentView) : counting;
-    std::string written;
+    fanjian::ByteBuffer written;
     written.reserve(kWriteSize + kReadSize * 2);
     std::uint64_t outputBytes = 0;
     const double cpuStart = ThreadCpuMs();

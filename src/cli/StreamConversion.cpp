@@ -41,8 +41,9 @@ void StreamConversion::Run()
     std::vector<char> input(kReadSize);
     std::size_t kept = 0;
     // Converted bytes not written yet: whole lines, then the start of the unfinished line.
-    std::string pending;
+    ByteBuffer pending;
     pending.reserve(kLongLine + 2 * kReadSize + 64);
+    const auto pendingBytes = [&pending] { return std::string_view(pending.data(), pending.size()); };
     try {
         for (;;) {
             StopIfSignalled();
@@ -57,19 +58,19 @@ void StreamConversion::Run()
             std::memmove(input.data(), input.data() + taken, kept);
 
             if (atEnd) {
-                Emit(pending);
+                Emit(pendingBytes());
                 pending.clear();
                 return;
             }
-            const std::size_t lastEnd = std::string_view(pending).substr(searchFrom).rfind(kLineEnd);
+            const std::size_t lastEnd = pendingBytes().substr(searchFrom).rfind(kLineEnd);
             if (lastEnd != std::string_view::npos) {
                 const std::size_t whole = searchFrom + lastEnd + kLineEnd.size();
-                Emit(std::string_view(pending).substr(0, whole));
-                pending.erase(0, whole);
+                Emit(pendingBytes().substr(0, whole));
+                pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(whole));
             }
             // A line this long goes out in pieces: memory stays bounded whatever the input.
             if (pending.size() >= kLongLine) {
-                Emit(pending);
+                Emit(pendingBytes());
                 pending.clear();
             }
         }

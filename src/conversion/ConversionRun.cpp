@@ -229,7 +229,7 @@ private:
                 kept = block.size() - taken;
                 std::memmove(readBuffer_.data(), readBuffer_.data() + taken, kept);
                 if (written_.size() >= kWriteSize || atEnd) {
-                    output.Write(written_);
+                    output.Write(std::string_view(written_.data(), written_.size()));
                     written_.clear();
                     bufferStart = output.BytesWritten();
                     linesOnDisk = lineStart;
@@ -256,7 +256,7 @@ private:
         try {
             const std::uint64_t onDisk = output.BytesWritten();
             if (lineStart > onDisk)
-                output.Write(std::string_view(written_).substr(static_cast<std::size_t>(onDisk - bufferStart),
+                output.Write(std::string_view(written_.data(), written_.size()).substr(static_cast<std::size_t>(onDisk - bufferStart),
                                                                static_cast<std::size_t>(lineStart - onDisk)));
             else
                 output.CutBackTo(lineStart);
@@ -277,7 +277,7 @@ private:
     std::uint64_t fileCount_ = 0;
     std::uint64_t listed_ = 0;
     std::vector<char> readBuffer_;
-    std::string written_;
+    ByteBuffer written_;
     CharacterDictionary dictionary_;
     std::optional<LineConverter> converter_;
     std::vector<FileIdentity> inputFolders_; // the folder and its subfolders

@@ -460,6 +460,17 @@ std::uint16_t LineConverter::LookUp(std::uint16_t code)
 
 std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)
 {
+    return ConvertInto(block, atEnd, out);
+}
+
+std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, ByteBuffer& out)
+{
+    return ConvertInto(block, atEnd, out);
+}
+
+template <typename Bytes>
+std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes& out)
+{
     const Rewrites& rewrites = direction_ == ConversionDirection::TraditionalToSimplified ? kToSimplified
                                                                                           : kToTraditional;
     dictionary_.Answers(direction_); // throws when the dictionary is not open
@@ -599,7 +610,7 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std:
         const std::size_t taken = finish(end);
         if (atEnd && inLine_) {
             // The last line had no terminator; it is written with one all the same.
-            out += "\r\n";
+            out.insert(out.end(), {'\r', '\n'});
             inLine_ = false;
             lineStart_ = out.size();
         }

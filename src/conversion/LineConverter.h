@@ -7,12 +7,43 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fanjian {
 
 class CharacterDictionary;
+
+// Makes the elements of a container without setting them (a char is left as it is), so that a
+// buffer grows without writing the bytes it is about to receive.
+template <typename T>
+struct UnsetAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    UnsetAllocator() = default;
+    template <typename U>
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U* place) noexcept
+    {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args)
+    {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+
+// What a run collects the converted bytes in: the converter asks for room for the worst case of
+// each block, twice its size, and uses a few percent of it.
+using ByteBuffer = std::vector<char, UnsetAllocator<char>>;
 
 // Converts the lines of one run, character by character, through the dictionary, and retargets
 // the page declarations (charset=big5 <-> charset=gb2312, content="zh-tw <-> content="zh-cn).
@@ -50,6 +81,7 @@ public:
     // LineStart(), and nothing the converter wrote before it is touched. The unfinished line is
     // abandoned: the next call starts a new line.
     std::size_t ConvertLines(std::string_view block, bool atEnd, std::string& out);
+    std::size_t ConvertLines(std::string_view block, bool atEnd, ByteBuffer& out);
 
     // Where in `out` the line being converted began, or kNoLineStart when it began before the
     // last ConvertLines call.
@@ -62,6 +94,9 @@ public:
     std::uint64_t ConvertedCount() const noexcept { return count_; }
 
 private:
+    template <typename Bytes>
+    std::size_t ConvertInto(std::string_view block, bool atEnd, Bytes& out);
+
     // Counts the `waiting` replacements made since the last call and shows each: ShowCharacterCount
     // with the count, then ProcessPendingEvents. If the view throws, sets lineStart_ to the start
     // of the line of the replacement shown last.
