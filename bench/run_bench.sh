@@ -116,6 +116,9 @@ clean_outputs() {
     [ -d "$tree" ] || continue
     discarded=$((discarded + 1))
     mv "$tree" "$trash/$discarded"
+    # Emptied, its files give their pages back: otherwise the rounds to come write into memory
+    # the machine has not used yet, which a virtual machine hands out slowly.
+    find "$trash/$discarded" -type f -exec truncate -s 0 {} +
   done
   rm -rf "$input"/{file,line,long}-*/GB "$input"/{file,line,long}-*/BIG5
   mkdir -p "$work"
