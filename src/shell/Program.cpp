@@ -60,7 +60,15 @@ public:
         sigemptyset(&note.sa_mask);
         note.sa_flags = SA_RESTART;
         for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
-            if (::sigaction(kEndingSignals[i], &note, &oldEnding_[i]) != 0)
+            if (::sigaction(kEndingSignals[i], nullptr, &oldEnding_[i]) != 0) {
+                std::perror("fanjian: cannot read how a signal is handled");
+                continue;
+            }
+            // A signal ignored when the program started stays ignored: that is what nohup, or a
+            // shell starting a job in the background, asks for.
+            if (oldEnding_[i].sa_handler == SIG_IGN)
+                continue;
+            if (::sigaction(kEndingSignals[i], &note, nullptr) != 0)
                 std::perror("fanjian: cannot handle a signal");
         }
     }

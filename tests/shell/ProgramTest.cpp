@@ -56,19 +56,24 @@ void Report(const char* key, const QString& value)
     std::fflush(stdout);
 }
 
-// How the child ends the program: by closing the window or by a signal (0), mid-run or before any.
+// How the child ends the program: by closing the window or by a signal (0), mid-run or before any;
+// and whether it starts the program with SIGHUP ignored, as nohup does.
 struct Ending {
     int signal;
     bool midRun;
+    bool nohup;
 };
 
 Ending ParseEnding(const char* text)
 {
-    const std::string how(text);
+    std::string how(text);
+    const bool nohup = how.starts_with("nohup-");
+    if (nohup)
+        how = how.substr(6);
     const bool idle = how.starts_with("idle-");
     const std::string name = idle ? how.substr(5) : how;
     const int signal = name == "TERM" ? SIGTERM : name == "HUP" ? SIGHUP : name == "INT" ? SIGINT : 0;
-    return {signal, !idle};
+    return {signal, !idle, nohup};
 }
 
 // The child: the program on the system desktop, with the test's dictionary. Once the window is up
@@ -103,6 +108,8 @@ int CloseMidRun(int argc, char* argv[])
         window->setEventPassInterval({});
         struct sigaction pipe {};
         Report("SIGPIPE", ::sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler == SIG_IGN ? "ignored" : "not ignored");
+        struct sigaction hangUp {};
+        Report("SIGHUP", ::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler == SIG_IGN ? "ignored" : "handled");
         if (!ending.midRun) {
             Report("closing at", "no run");
             sinceClose.start();
@@ -147,6 +154,8 @@ int CloseMidRun(int argc, char* argv[])
             visible += widget->isVisible();
         Report("windows open", QString::number(visible));
     });
+    if (ending.nohup)
+        ::signal(SIGHUP, SIG_IGN);
     const int status = RunProgram(desktop);
     if (sinceClose.isValid())
         Report("ended after", QString::number(sinceClose.nsecsElapsed() / 1000) + " us");
@@ -181,6 +190,7 @@ void ProgramTest::closingTheWindowOrASignalEndsTheProgram_data()
     QTest::newRow("SIGTERM mid-run") << "Command2" << false << "TERM" << 128 + SIGTERM;
     QTest::newRow("SIGHUP mid-run, chooser open") << "Command3" << true << "HUP" << 128 + SIGHUP;
     QTest::newRow("SIGINT mid-run") << "Command2" << false << "INT" << 128 + SIGINT;
+    QTest::newRow("started with SIGHUP ignored") << "Command2" << false << "nohup-close" << 0;
     QTest::newRow("SIGTERM before any run") << "Command2" << false << "idle-TERM" << 128 + SIGTERM;
     QTest::newRow("SIGINT before any run") << "Command2" << false << "idle-INT" << 128 + SIGINT;
 }
@@ -247,6 +257,7 @@ void ProgramTest::closingTheWindowOrASignalEndsTheProgram()
     qInfo("closed at %s, the program ended %s later", qPrintable(run.report.value("closing at")),
           qPrintable(run.report.value("ended after")));
     QCOMPARE(run.report.values("SIGPIPE"), QStringList({"ignored"}));
+    QCOMPARE(run.report.values("SIGHUP"), QStringList({how.startsWith("nohup-") ? "ignored" : "handled"}));
     QCOMPARE(run.report.values("windows open"), QStringList({"0"}));
     if (how.startsWith("idle-")) {
         // Outside a run the program ends at once and has written nothing.
