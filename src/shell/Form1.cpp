@@ -81,16 +81,30 @@ Form1::Form1(Desktop desktop, QWidget* parent)
     setWindowTitle(QStringLiteral("網站繁簡轉換"));
     setWindowIcon(ProgramIcon());
     BuildControls();
+    LayOut();
 
+    List1->setFocus();
+    CentreOnScreen(*this, twips_.factor());
+}
+
+void Form1::LayOut()
+{
     // The chooser's OK button in the application's font and style, for its caption's sake.
     const QPushButton chooserOk(QString::fromUtf8(Form2::kOkCaption));
     twips_ = Twips(FittingFactor(TextBoxes(chooserOk)));
     for (const Placed& placed : placed_)
         placed.control->setGeometry(twips_.Rect(placed.twips.x(), placed.twips.y(), placed.twips.width(), placed.twips.height()));
     setFixedSize(twips_.Size(7215, 4965));
+    if (chooser_)
+        chooser_->LayOut(twips_);
+}
 
-    List1->setFocus();
-    CentreOnScreen(*this, twips_.factor());
+void Form1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The desktop's font changed while the program runs: the controls have theirs already.
+    if (event->type() == QEvent::FontChange)
+        LayOut();
 }
 
 Form1::~Form1()

@@ -83,9 +83,12 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildControls();
+    // Sizes the window and places its controls for the application's font, and the chooser's.
+    void LayOut();
     template <class Control>
     Control* Place(Control* control, const char* name, const QRect& twips);
     void ShowReasons(const RunResult& result, const std::string& folderPath);

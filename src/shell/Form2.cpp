@@ -21,22 +21,14 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, const Twi
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("選擇資料夾"));
     setWindowIcon(ProgramIcon());
-    setFixedSize(twips.Size(3135, 3270));
-    auto place = [&twips](QWidget* control, const char* name, const QRect& geometry) {
-        control->setObjectName(QString::fromLatin1(name));
-        control->setGeometry(twips.Rect(geometry.x(), geometry.y(), geometry.width(), geometry.height()));
-    };
-
     Drive1 = new QComboBox(this);
-    place(Drive1, "Drive1", QRect(120, 240, 2295, 300));
-
+    Drive1->setObjectName(QStringLiteral("Drive1"));
     Dir1 = new DirectoryList(this);
-    place(Dir1, "Dir1", QRect(120, 600, 2895, 2610));
-    Dir1->setIndentation(twips.Pixels(150));
-
+    Dir1->setObjectName(QStringLiteral("Dir1"));
     Command1 = new QPushButton(QString::fromUtf8(kOkCaption), this);
-    place(Command1, "Command1", kOkTwips);
+    Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setAutoDefault(false);
+    LayOut(twips);
 
     setTabOrder(Drive1, Dir1);
     setTabOrder(Dir1, Command1);
@@ -63,6 +55,18 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, const Twi
 
     Drive1->setFocus();
     CentreOnScreen(*this, twips.factor());
+}
+
+void Form2::LayOut(const Twips& twips)
+{
+    setFixedSize(twips.Size(3135, 3270));
+    auto place = [&twips](QWidget* control, const QRect& geometry) {
+        control->setGeometry(twips.Rect(geometry.x(), geometry.y(), geometry.width(), geometry.height()));
+    };
+    place(Drive1, QRect(120, 240, 2295, 300));
+    place(Dir1, QRect(120, 600, 2895, 2610));
+    Dir1->setIndentation(twips.Pixels(150));
+    place(Command1, kOkTwips);
 }
 
 void Form2::keyPressEvent(QKeyEvent* event)

@@ -28,6 +28,10 @@ public:
     static constexpr QRect kOkTwips{2520, 120, 615, 375};
     static constexpr char kOkCaption[] = "確定";
 
+    // Sizes the window and places its controls in `twips` (the main window's, which follow the
+    // application's font).
+    void LayOut(const Twips& twips);
+
 signals:
     // OK was pressed on `folder`, the current folder of Dir1, in exact form.
     void folderChosen(const QString& folder);

@@ -725,6 +725,11 @@ void Form1Test::textsFitAtEveryFontSize()
     // Every text the window can show fits whole in its control at the desktop's font size (also at
     // another QT_SCALE_FACTOR: ctest runs this again at 1.5 and 2).
     QFETCH(int, points);
+    // The window made before the font changes, with its chooser open, follows it.
+    const std::unique_ptr<Form1> earlier = std::move(form_);
+    earlier->show();
+    QTest::mouseClick(earlier->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    QVERIFY(earlier->chooser() != nullptr);
     QFont font = QApplication::font();
     font.setPointSize(points);
     QApplication::setFont(font);
@@ -735,6 +740,11 @@ void Form1Test::textsFitAtEveryFontSize()
         QCOMPARE(form_->devicePixelRatioF(), qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
     const double factor = form_->twips().factor();
     QVERIFY(factor >= 1);
+    QCOMPARE(earlier->twips().factor(), factor);
+    QCOMPARE(earlier->size(), form_->size());
+    for (const QWidget* control : form_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        QCOMPARE(earlier->findChild<QWidget*>(control->objectName())->geometry(), control->geometry());
+    QCOMPARE(earlier->chooser()->size(), Twips(factor).Size(3135, 3270));
 
     // A label's text: laid out in lines of the label's inner width as the label draws it, by words
     // and inside a word too long for a line (Label6: anywhere, a file name being one word), it
