@@ -43,7 +43,6 @@ void StreamConversion::Run()
     // Converted bytes not written yet: whole lines, then the start of the unfinished line.
     ByteBuffer pending;
     pending.reserve(kLongLine + 2 * kReadSize + 64);
-    const auto pendingBytes = [&pending] { return std::string_view(pending.data(), pending.size()); };
     try {
         for (;;) {
             StopIfSignalled();
@@ -58,19 +57,19 @@ void StreamConversion::Run()
             std::memmove(input.data(), input.data() + taken, kept);
 
             if (atEnd) {
-                Emit(pendingBytes());
+                Emit(View(pending));
                 pending.clear();
                 return;
             }
-            const std::size_t lastEnd = pendingBytes().substr(searchFrom).rfind(kLineEnd);
+            const std::size_t lastEnd = View(pending).substr(searchFrom).rfind(kLineEnd);
             if (lastEnd != std::string_view::npos) {
                 const std::size_t whole = searchFrom + lastEnd + kLineEnd.size();
-                Emit(pendingBytes().substr(0, whole));
+                Emit(View(pending).substr(0, whole));
                 pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(whole));
             }
             // A line this long goes out in pieces: memory stays bounded whatever the input.
             if (pending.size() >= kLongLine) {
-                Emit(pendingBytes());
+                Emit(View(pending));
                 pending.clear();
             }
         }

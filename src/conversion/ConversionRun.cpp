@@ -229,7 +229,7 @@ private:
                 kept = block.size() - taken;
                 std::memmove(readBuffer_.data(), readBuffer_.data() + taken, kept);
                 if (written_.size() >= kWriteSize || atEnd) {
-                    output.Write(std::string_view(written_.data(), written_.size()));
+                    output.Write(View(written_));
                     written_.clear();
                     bufferStart = output.BytesWritten();
                     linesOnDisk = lineStart;
@@ -256,8 +256,8 @@ private:
         try {
             const std::uint64_t onDisk = output.BytesWritten();
             if (lineStart > onDisk)
-                output.Write(std::string_view(written_.data(), written_.size()).substr(static_cast<std::size_t>(onDisk - bufferStart),
-                                                               static_cast<std::size_t>(lineStart - onDisk)));
+                output.Write(View(written_).substr(static_cast<std::size_t>(onDisk - bufferStart),
+                                                   static_cast<std::size_t>(lineStart - onDisk)));
             else
                 output.CutBackTo(lineStart);
         } catch (const FileError&) {

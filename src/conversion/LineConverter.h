@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fanjian {
@@ -42,8 +42,13 @@ struct UnsetAllocator : std::allocator<T> {
 };
 
 // What a run collects the converted bytes in: the converter asks for room for the worst case of
-// each block, twice its size, and uses a few percent of it.
+// each block, twice its size, and mostly uses about half of it.
 using ByteBuffer = std::vector<char, UnsetAllocator<char>>;
+
+inline std::string_view View(const ByteBuffer& bytes)
+{
+    return {bytes.data(), bytes.size()};
+}
 
 // Converts the lines of one run, character by character, through the dictionary, and retargets
 // the page declarations (charset=big5 <-> charset=gb2312, content="zh-tw <-> content="zh-cn).
