@@ -311,9 +311,10 @@ TEST_F(LineConverterTest, ShortLinesInALongTextConvertAsEachAlone)
     // Long texts are taken 64 bytes at a time, the lines in them one after another; a line of its
     // own is taken byte by byte. Lines of every length up to 70 put each terminator on every place
     // of those 64 bytes (a CR LF across their end too), with characters, a character without a
-    // row, 0x80, a lead byte before the terminator and a declaration among them.
+    // row, 0x80, a lead byte before the terminator, declarations and words that start like one
+    // among them.
     const std::string pieces[] = {Bytes("B0EA A4A4"), "ab", Bytes("A5A5"), Bytes("80"), "<meta charset=big5>",
-                                  Bytes("A463"), "x", Bytes("B0")};
+                                  Bytes("A463"), "x", Bytes("B0"), "chosen code", "CONTENT=\"zh-TW\""};
     const std::string terminators[] = {"\n", "\r\n", "\r"};
     for (std::size_t before = 0; before < 64; before += 7) {
         std::string text;

@@ -262,7 +262,37 @@ inline KnownRun ConvertKnownRun(const unsigned char* in, const unsigned char* co
     return {in, o, replaced};
 }
 
+// Length of the declaration at the start of `text` (a 'c' or 'C' that starts a character), its
+// replacement written at `o`; 0 when there is none.
+std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, char*& o)
+{
+    if (StartsWithAnyCase(text, "charset=")) {
+        std::size_t value = 8;
+        if (text.size() > value && (text[value] == '"' || text[value] == '\''))
+            ++value;
+        if (!StartsWithAnyCase(text.substr(value), rewrites.charsetFind))
+            return 0;
+        // The text keeps its own "charset=" and quote; the value is put in lower case.
+        o = std::copy_n(text.data(), value, o);
+        o = std::copy(rewrites.charsetPut.begin(), rewrites.charsetPut.end(), o);
+        return value + rewrites.charsetFind.size();
+    }
+    if (StartsWithAnyCase(text, rewrites.contentFind)) {
+        o = std::copy(rewrites.contentPut.begin(), rewrites.contentPut.end(), o);
+        return rewrites.contentFind.size();
+    }
+    return 0;
+}
+
 #if defined(FANJIAN_CONVERTER_SSE2)
+// True when `text` starts with a declaration that is rewritten.
+bool StartsDeclaration(std::string_view text, const Rewrites& rewrites)
+{
+    char scratch[2 * kLongestDeclaration];
+    char* o = scratch;
+    return RewriteDeclaration(text.substr(0, kLongestDeclaration), rewrites, o) != 0;
+}
+
 // What the windows need to be left to read: a window reads 65 bytes, and writes 64 from any of its
 // first 64 places on, which the output's room (twice the bytes left to read) then holds.
 constexpr std::ptrdiff_t kWindowReach = 128;
@@ -273,7 +303,7 @@ constexpr std::ptrdiff_t kWindowReach = 128;
 struct WindowKinds {
     std::uint64_t leads;    // 0x81..0xFE
     std::uint64_t lineEnds; // CR, LF
-    std::uint64_t others;   // 0x80, 0xFF, 'c' or 'C' before h or o: stops where it starts a character
+    std::uint64_t declarations; // 'c' or 'C' before h or o, which may start a declaration
 };
 
 inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
@@ -291,12 +321,13 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
                           _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('h')), _mm_cmpeq_epi8(next, _mm_set1_epi8('o'))));
         const auto lineEnd = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')))));
-        const auto other = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(noLead, declaration)));
         // The sign bits are the bytes 0x80 and above.
-        const auto lead = static_cast<unsigned>(_mm_movemask_epi8(bytes)) & ~other;
+        const auto lead = static_cast<unsigned>(_mm_movemask_epi8(bytes)) &
+                          ~static_cast<unsigned>(_mm_movemask_epi8(noLead));
+        const auto declarationStart = static_cast<unsigned>(_mm_movemask_epi8(declaration));
         kinds.leads |= static_cast<std::uint64_t>(lead) << looked;
         kinds.lineEnds |= static_cast<std::uint64_t>(lineEnd) << looked;
-        kinds.others |= static_cast<std::uint64_t>(other) << looked;
+        kinds.declarations |= static_cast<std::uint64_t>(declarationStart) << looked;
     }
     return kinds;
 }
@@ -324,9 +355,9 @@ constexpr int CountPlaces(std::uint64_t bits)
 }
 
 // Converts the text from `in` (a character start) 64 bytes at a time, for as long as no byte
-// needs a look of its own, and returns where it stopped: a byte 0x80 or 0xFF, a 'c' or 'C' that
-// may start a declaration, a lead byte whose answer is a marker, or fewer than kWindowReach bytes
-// left. `endLine` writes each line end, at `o`, once `replaced` counts the replacements before it.
+// needs a look of its own, and returns where it stopped: a declaration to rewrite, a lead byte
+// whose answer is a marker, or fewer than kWindowReach bytes left. `endLine` writes each line end,
+// at `o`, once `replaced` counts the replacements before it.
 //
 // A window's bytes are copied while their kinds are taken as bit masks, and the double-byte
 // characters are then found among them without a branch per byte: a run of lead bytes that starts
@@ -337,8 +368,8 @@ constexpr int CountPlaces(std::uint64_t bits)
 // are replaced in its copy, and the copy is then written out line by line.
 template <typename EndLine>
 inline const unsigned char* ConvertWindows(const unsigned char* in, const unsigned char* const end, char*& o,
-                                           const std::uint16_t* const answers, std::size_t& replaced,
-                                           EndLine&& endLine)
+                                           const std::uint16_t* const answers, const Rewrites& rewrites,
+                                           std::size_t& replaced, EndLine&& endLine)
 {
     constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
     // The window's copy, with room for 64 bytes copied from any of its places.
@@ -351,11 +382,19 @@ inline const unsigned char* ConvertWindows(const unsigned char* in, const unsign
         // runs that start at an even place.
         const std::uint64_t evenRuns = leads & ~(leads + (runStarts & kEvenPlaces));
         const std::uint64_t characterLeads = (evenRuns & kEvenPlaces) | (leads & ~evenRuns & ~kEvenPlaces);
-        // No trail byte is CR or LF; the other kinds stop only where a character starts. A
-        // character on the window's edge is the next window's first.
-        const std::uint64_t others = kinds.others & ~(characterLeads << 1);
-        int limit = others != 0 ? std::countr_zero(others) : 64 - static_cast<int>(characterLeads >> 63);
-        bool goesOn = others == 0; // the next window starts at `limit`
+        // No trail byte is CR or LF. A declaration starts only where a character starts, and
+        // most words that begin with "ch" or "co" are none; the first that is stops the window
+        // (the 15 bytes it may take lie within the bytes left). A character on the window's edge
+        // is the next window's first.
+        std::uint64_t declarations = kinds.declarations & ~(characterLeads << 1);
+        while (declarations != 0) {
+            const int at = std::countr_zero(declarations);
+            if (StartsDeclaration(std::string_view(reinterpret_cast<const char*>(in + at), kLongestDeclaration), rewrites))
+                break;
+            declarations &= declarations - 1;
+        }
+        int limit = declarations != 0 ? std::countr_zero(declarations) : 64 - static_cast<int>(characterLeads >> 63);
+        bool goesOn = declarations == 0; // the next window starts at `limit`
 
         std::uint64_t replacedHere = characterLeads & Below(limit);
         for (std::uint64_t characters = replacedHere; characters != 0; characters &= characters - 1) {
@@ -395,28 +434,6 @@ inline const unsigned char* ConvertWindows(const unsigned char* in, const unsign
     return in;
 }
 #endif
-
-// Length of the declaration at the start of `text` (a 'c' or 'C' that starts a character), its
-// replacement written at `o`; 0 when there is none.
-std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, char*& o)
-{
-    if (StartsWithAnyCase(text, "charset=")) {
-        std::size_t value = 8;
-        if (text.size() > value && (text[value] == '"' || text[value] == '\''))
-            ++value;
-        if (!StartsWithAnyCase(text.substr(value), rewrites.charsetFind))
-            return 0;
-        // The text keeps its own "charset=" and quote; the value is put in lower case.
-        o = std::copy_n(text.data(), value, o);
-        o = std::copy(rewrites.charsetPut.begin(), rewrites.charsetPut.end(), o);
-        return value + rewrites.charsetFind.size();
-    }
-    if (StartsWithAnyCase(text, rewrites.contentFind)) {
-        o = std::copy(rewrites.contentPut.begin(), rewrites.contentPut.end(), o);
-        return rewrites.contentFind.size();
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -535,7 +552,7 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
         for (;;) {
 #if defined(FANJIAN_CONVERTER_SSE2)
             if (end - in >= kWindowReach) {
-                in = ConvertWindows(in, end, o, answers, waiting, endLine);
+                in = ConvertWindows(in, end, o, answers, rewrites, waiting, endLine);
                 if (end - in < kWindowReach)
                     continue;
                 // A byte the windows leave to the byte path.
