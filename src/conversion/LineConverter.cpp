@@ -339,10 +339,11 @@ inline void Copy64(const unsigned char* in, char* o)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at)));
 }
 
-// The places below `n` (0..64).
+// The places below `n` (0..65), without a branch: which way one would go changes from line to line.
 constexpr std::uint64_t Below(int n)
 {
-    return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    const std::uint64_t all = -static_cast<std::uint64_t>(n >= 64);
+    return ((std::uint64_t{1} << (n & 63)) - 1) | all;
 }
 
 // The number of places set in `bits` (the baseline instruction set has no instruction for it).
