@@ -293,8 +293,9 @@ bool StartsDeclaration(std::string_view text, const Rewrites& rewrites)
     return RewriteDeclaration(text.substr(0, kLongestDeclaration), rewrites, o) != 0;
 }
 
-// What the windows need to be left to read: a window reads 65 bytes, and writes 64 from any of its
-// first 64 places on, which the output's room (twice the bytes left to read) then holds.
+// What the windows need to be left to read: a window reads 65 bytes (79 when a declaration may
+// start on its last place), and writes 64 from any of its first 64 places on, which the output's
+// room (twice the bytes left to read) then holds.
 constexpr std::ptrdiff_t kWindowReach = 128;
 
 // The kinds of 64 bytes, as bit masks (bit i for byte i), copied to `copy` while they are looked
