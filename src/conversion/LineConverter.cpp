@@ -209,20 +209,17 @@ inline std::uint16_t SlotAt(const unsigned char* in)
     return bytes;
 }
 
-template <typename Answer>
-Answer& AnswerFor(Answer* answers, std::uint16_t code)
-{
-    const unsigned char bytes[2] = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
-    return answers[SlotAt(bytes)];
-}
-
-// Two bytes as one number that a two-byte copy writes in this order.
+// Two bytes as one number that a two-byte copy writes in this order (and a load reads back).
 inline std::uint16_t InStoreOrder(unsigned char first, unsigned char second)
 {
     const unsigned char bytes[2] = {first, second};
-    std::uint16_t put;
-    std::memcpy(&put, bytes, 2);
-    return put;
+    return SlotAt(bytes);
+}
+
+template <typename Answer>
+Answer& AnswerFor(Answer* answers, std::uint16_t code)
+{
+    return answers[InStoreOrder(static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code))];
 }
 
 struct KnownRun {
