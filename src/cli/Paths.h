@@ -11,10 +11,6 @@ namespace fanjian::cli {
 // stays empty. Throws std::system_error when the current folder cannot be told.
 std::string FromCurrentFolder(const std::string& path);
 
-// The folder the executable lies in (links to it followed), where mervik.pcx is looked for.
-// Throws std::system_error when the system does not tell.
-std::string ProgramDirectory();
-
 // The code table a conversion reads: the --dictionary file, if given, else mervik.pcx in the
 // program directory.
 std::string DictionaryFile(const std::optional<std::string>& given, const std::string& programDirectory);

@@ -7,6 +7,7 @@
 #include "cli/StreamConversion.h"
 #include "cli/Streams.h"
 #include "conversion/ConversionRun.h"
+#include "conversion/Files.h"
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
 

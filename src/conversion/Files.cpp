@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 namespace fanjian {
@@ -43,6 +45,24 @@ void CloseQuietly(int& fd) noexcept
 }
 
 } // namespace
+
+std::string ProgramDirectory()
+{
+    try {
+        return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+    } catch (const std::filesystem::filesystem_error& error) {
+        throw std::system_error(error.code(), "cannot tell where the program lies");
+    }
+}
+
+std::string CurrentFolder()
+{
+    try {
+        return std::filesystem::current_path().string();
+    } catch (const std::filesystem::filesystem_error& error) {
+        throw std::system_error(error.code(), "cannot tell the current folder");
+    }
+}
 
 FolderEntries ListFolder(const std::string& path, const std::function<void()>& eachEntry)
 {

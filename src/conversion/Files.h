@@ -31,6 +31,14 @@ struct FolderEntries {
     std::vector<FolderEntry> files;   // regular files, links to them included
 };
 
+// The folder the running program lies in (links to it followed), its bytes as they are: the
+// program finds its dictionary there also when a folder on the way is named in Big5 bytes.
+// Throws std::system_error when the system does not tell.
+std::string ProgramDirectory();
+
+// The current folder, its bytes as they are. Throws std::system_error when it cannot be told.
+std::string CurrentFolder();
+
 // Lists a folder; throws FileError when it cannot be read, or when an entry cannot be looked at
 // (a folder that may be listed but not entered). Other kinds of entry (FIFOs, sockets, devices)
 // and links that lead nowhere (to nothing, or round in a loop) are left out. Nothing is opened but

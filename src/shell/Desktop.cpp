@@ -1,5 +1,6 @@
 #include "shell/Desktop.h"
 
+#include "conversion/Files.h"
 #include "shell/Names.h"
 #include "shell/Twips.h"
 
@@ -13,35 +14,31 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <climits>
 #include <cmath>
 #include <string>
-
-#include <unistd.h>
+#include <system_error>
 
 namespace fanjian {
 
 namespace {
 
-// The folder of the running executable, its bytes as they are: the program finds its dictionary
-// there also when a folder on the way is named in Big5 bytes.
-QString ProgramDirectory()
+// The folders as the core tells them, exact; what Qt tells when the system does not.
+QString ProgramFolder()
 {
-    std::string executable(PATH_MAX, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", executable.data(), executable.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= executable.size())
+    try {
+        return WithoutTrailingSeparator(ExactPath(ProgramDirectory()));
+    } catch (const std::system_error&) {
         return WithoutTrailingSeparator(QCoreApplication::applicationDirPath());
-    executable.resize(static_cast<std::size_t>(length));
-    return WithoutTrailingSeparator(ExactPath(executable.substr(0, executable.rfind('/') + 1)));
+    }
 }
 
 QString WorkingFolder()
 {
-    std::string folder(PATH_MAX, '\0');
-    if (::getcwd(folder.data(), folder.size()) == nullptr)
+    try {
+        return ExactPath(CurrentFolder());
+    } catch (const std::system_error&) {
         return QDir::currentPath();
-    folder.resize(std::char_traits<char>::length(folder.c_str()));
-    return ExactPath(folder);
+    }
 }
 
 } // namespace
@@ -49,7 +46,7 @@ QString WorkingFolder()
 Desktop SystemDesktop()
 {
     return Desktop{
-        .programDirectory = ProgramDirectory(),
+        .programDirectory = ProgramFolder(),
         .workingFolder = WorkingFolder(),
         .volumes = &MountedVolumes,
         .openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); },
