@@ -2,6 +2,7 @@
 
 #include "RecordingView.h"
 #include "TestSupport.h"
+#include "conversion/kernel/Kernel.h"
 #include "dictionary/CharacterDictionary.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,11 @@ namespace {
 constexpr auto kToGb = ConversionDirection::TraditionalToSimplified;
 constexpr auto kToBig5 = ConversionDirection::SimplifiedToTraditional;
 
-class LineConverterTest : public ::testing::Test {
+// Every case runs through each kernel this processor has.
+class LineConverterTest : public ::testing::TestWithParam<fanjian::kernel::Kernel> {
 protected:
+    const fanjian::kernel::Kernel& Kernel() const { return GetParam(); }
+
     void SetUp() override
     {
         // 國 B0EA <-> 国 B9FA, 中 A4A4 <-> 中 D6D0, the Big5 pair A4 63 <-> GB B0A1. The row for
@@ -39,7 +43,7 @@ protected:
 
     std::string Convert(ConversionDirection direction, std::string_view line)
     {
-        LineConverter converter(direction, dictionary_, view_);
+        LineConverter converter(direction, dictionary_, view_, Kernel());
         return converter.ConvertLine(line);
     }
 
@@ -48,9 +52,9 @@ protected:
     RecordingView view_;
 };
 
-TEST_F(LineConverterTest, ReplacesHeldCharactersAndShowsEachReplacement)
+TEST_P(LineConverterTest, ReplacesHeldCharactersAndShowsEachReplacement)
 {
-    LineConverter converter(kToGb, dictionary_, view_);
+    LineConverter converter(kToGb, dictionary_, view_, Kernel());
     EXPECT_EQ(converter.ConvertLine(Bytes("B0EA 61")), Bytes("B9FA 61"));
     EXPECT_EQ(converter.ConvertedCount(), 1u);
     EXPECT_EQ(view_.calls, (std::vector<std::string>{"ShowCharacterCount 第 1 字", "ProcessPendingEvents"}));
@@ -59,27 +63,27 @@ TEST_F(LineConverterTest, ReplacesHeldCharactersAndShowsEachReplacement)
     EXPECT_EQ(converter.ConvertLine(Bytes("B0EA B0EA")), Bytes("B9FA B9FA"));
     EXPECT_EQ(view_.Texts("ShowCharacterCount"), (std::vector<std::string>{"第 1 字", "第 2 字", "第 3 字"}));
 
-    LineConverter back(kToBig5, dictionary_, view_);
+    LineConverter back(kToBig5, dictionary_, view_, Kernel());
     EXPECT_EQ(back.ConvertLine(Bytes("B9FA D6D0")), Bytes("B0EA A4A4"));
     EXPECT_EQ(back.ConvertedCount(), 2u);
 }
 
-TEST_F(LineConverterTest, CopiesWhatItDoesNotReplaceWithoutShowingAnything)
+TEST_P(LineConverterTest, CopiesWhatItDoesNotReplaceWithoutShowingAnything)
 {
-    LineConverter converter(kToGb, dictionary_, view_);
+    LineConverter converter(kToGb, dictionary_, view_, Kernel());
     EXPECT_EQ(converter.ConvertLine(""), "");
     EXPECT_EQ(converter.ConvertLine("plain <b>text</b> 123"), "plain <b>text</b> 123");
     // A double-byte character without a row, bytes 0x80 and 0xFF (no lead bytes), and a lead
     // byte that ends the line.
     EXPECT_EQ(converter.ConvertLine(Bytes("A4A5 80 FF 61 B0")), Bytes("A4A5 80 FF 61 B0"));
     // In the other direction a Big5-only row is not found by its big5 value.
-    LineConverter back(kToBig5, dictionary_, view_);
+    LineConverter back(kToBig5, dictionary_, view_, Kernel());
     EXPECT_EQ(back.ConvertLine(Bytes("B0EA")), Bytes("B0EA"));
     EXPECT_EQ(converter.ConvertedCount() + back.ConvertedCount(), 0u);
     EXPECT_TRUE(view_.calls.empty());
 }
 
-TEST_F(LineConverterTest, ConvertsRunsOfCharactersWhereverTheyStart)
+TEST_P(LineConverterTest, ConvertsRunsOfCharactersWhereverTheyStart)
 {
     // The converter takes up to 64 bytes a step, 16 at a time: a run of characters that starts
     // at each of 34 places, and ends at as many, whatever it holds, converts the same.
@@ -103,7 +107,7 @@ TEST_F(LineConverterTest, ConvertsRunsOfCharactersWhereverTheyStart)
             plainExpected += Bytes("B9FA D6D0");
         }
         RecordingView view;
-        LineConverter converter(kToGb, dictionary_, view);
+        LineConverter converter(kToGb, dictionary_, view, Kernel());
         EXPECT_EQ(converter.ConvertLine(line), expected) << before;
         EXPECT_EQ(converter.ConvertLine(plain + "y"), plainExpected + "y") << before;
         EXPECT_EQ(converter.ConvertedCount(), 68u) << before;
@@ -111,9 +115,9 @@ TEST_F(LineConverterTest, ConvertsRunsOfCharactersWhereverTheyStart)
     }
 }
 
-TEST_F(LineConverterTest, CountTextCarriesIntoNewDigits)
+TEST_P(LineConverterTest, CountTextCarriesIntoNewDigits)
 {
-    LineConverter converter(kToGb, dictionary_, view_);
+    LineConverter converter(kToGb, dictionary_, view_, Kernel());
     std::string line;
     for (int i = 0; i < 1001; ++i)
         line += Bytes("B0EA");
@@ -141,7 +145,7 @@ TEST_F(LineConverterTest, CountTextCarriesIntoNewDigits)
         std::size_t next = 0;
         std::uint64_t taken = 0;
     } skipping;
-    LineConverter quiet(kToGb, dictionary_, skipping);
+    LineConverter quiet(kToGb, dictionary_, skipping, Kernel());
     quiet.ConvertLine(line);
     quiet.ConvertLine(Bytes("B0EA B0EA"));
     std::vector<std::string> expected;
@@ -156,9 +160,9 @@ TEST_F(LineConverterTest, CountTextCarriesIntoNewDigits)
     EXPECT_EQ(quiet.ConvertedCount(), 1003u);
 }
 
-TEST_F(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)
+TEST_P(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)
 {
-    LineConverter converter(kToGb, dictionary_, view_);
+    LineConverter converter(kToGb, dictionary_, view_, Kernel());
     EXPECT_THROW(converter.ConvertLine(Bytes("B0EA A4A4 C0C0 B0EA")), DictionaryError);
     EXPECT_EQ(converter.ConvertedCount(), 2u);
     // The dictionary hands out whatever number a row holds; the converter refuses the ones it
@@ -175,7 +179,7 @@ TEST_F(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)
     EXPECT_EQ(converter.ConvertedCount(), 2u);
 }
 
-TEST_F(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)
+TEST_P(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)
 {
     // Five lines of three replacements each, in one block: the replacements are shown once the
     // block is converted, and a view that throws at any of them still stops the conversion in the
@@ -193,7 +197,7 @@ TEST_F(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)
             if (operation == "ProcessPendingEvents" && ++events == at)
                 throw Abandoned{};
         };
-        LineConverter converter(kToGb, dictionary_, view);
+        LineConverter converter(kToGb, dictionary_, view, Kernel());
         std::string out = "before";
         EXPECT_THROW(converter.ConvertLines(text, true, out), Abandoned) << at;
         EXPECT_EQ(converter.ConvertedCount(), at);
@@ -212,7 +216,7 @@ TEST_F(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)
 
     // A failing lookup after some lines of the same block: every replacement before it is shown.
     RecordingView view;
-    LineConverter converter(kToGb, dictionary_, view);
+    LineConverter converter(kToGb, dictionary_, view, Kernel());
     std::string out;
     EXPECT_THROW(converter.ConvertLines(text + line + Bytes("C0C0") + "\n" + text, true, out), DictionaryError);
     EXPECT_EQ(converter.ConvertedCount(), 18u);
@@ -220,7 +224,7 @@ TEST_F(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)
     EXPECT_EQ(converter.LineStart(), 5 * lineOut.size());
 }
 
-TEST_F(LineConverterTest, RetargetsDeclarationsToSimplified)
+TEST_P(LineConverterTest, RetargetsDeclarationsToSimplified)
 {
     const std::pair<std::string, std::string> cases[] = {
         {R"(<meta http-equiv="Content-Type" content="text/html; charset=big5">)",
@@ -247,7 +251,7 @@ TEST_F(LineConverterTest, RetargetsDeclarationsToSimplified)
         EXPECT_EQ(Convert(kToGb, line), expected) << line;
 }
 
-TEST_F(LineConverterTest, RetargetsDeclarationsToTraditionalAndBack)
+TEST_P(LineConverterTest, RetargetsDeclarationsToTraditionalAndBack)
 {
     EXPECT_EQ(Convert(kToBig5, R"(charset=gb2312" content="zh-cn")"), R"(charset=big5" content="zh-tw")");
     EXPECT_EQ(Convert(kToBig5, "CHARSET=GB2312"), "CHARSET=big5");
@@ -257,7 +261,7 @@ TEST_F(LineConverterTest, RetargetsDeclarationsToTraditionalAndBack)
     EXPECT_EQ(Convert(kToBig5, Convert(kToGb, page)), page);
 }
 
-TEST_F(LineConverterTest, DeclarationsStartOnlyWhereACharacterStarts)
+TEST_P(LineConverterTest, DeclarationsStartOnlyWhereACharacterStarts)
 {
     // A4 63 is one character whose trail byte is 'c'.
     EXPECT_EQ(Convert(kToGb, Bytes("A5 63") + "harset=big5"), Bytes("A5 63") + "harset=big5");
@@ -288,9 +292,9 @@ std::string ConvertInBlocks(LineConverter& converter, std::string_view text, con
     return out;
 }
 
-TEST_F(LineConverterTest, ConvertsLinesWithEveryTerminatorIntoCrLf)
+TEST_P(LineConverterTest, ConvertsLinesWithEveryTerminatorIntoCrLf)
 {
-    LineConverter converter(kToGb, dictionary_, view_);
+    LineConverter converter(kToGb, dictionary_, view_, Kernel());
     std::string out;
     EXPECT_EQ(converter.ConvertLines("a\r\nb\rc\n\nd", true, out), 9u);
     EXPECT_EQ(out, "a\r\nb\r\nc\r\n\r\nd\r\n");
@@ -306,7 +310,7 @@ TEST_F(LineConverterTest, ConvertsLinesWithEveryTerminatorIntoCrLf)
     EXPECT_EQ(out, "charset=\r\nbig5\r\n");
 }
 
-TEST_F(LineConverterTest, ShortLinesInALongTextConvertAsEachAlone)
+TEST_P(LineConverterTest, ShortLinesInALongTextConvertAsEachAlone)
 {
     // Long texts are taken 64 bytes at a time, the lines in them one after another; a line of its
     // own is taken byte by byte. Lines of every length up to 70 put each terminator on every place
@@ -328,7 +332,7 @@ TEST_F(LineConverterTest, ShortLinesInALongTextConvertAsEachAlone)
             expected += Convert(kToGb, line) + "\r\n";
         }
         RecordingView view;
-        LineConverter converter(kToGb, dictionary_, view);
+        LineConverter converter(kToGb, dictionary_, view, Kernel());
         std::string out;
         EXPECT_EQ(converter.ConvertLines(text, true, out), text.size());
         EXPECT_EQ(out, expected) << before;
@@ -336,7 +340,7 @@ TEST_F(LineConverterTest, ShortLinesInALongTextConvertAsEachAlone)
     }
 }
 
-TEST_F(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
+TEST_P(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
 {
     // The long line runs past the 64 bytes the converter looks at in one step, with double-byte
     // runs of both lengths across 16-byte steps, a trail byte 'c' before "harset", 0x80 and 0xFF,
@@ -349,7 +353,7 @@ TEST_F(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
                              Bytes("A4 0D 0A") + "\n" + longLine + longLine.substr(5) + Bytes("B0") + "charset=big5";
     for (const auto direction : {kToGb, kToBig5}) {
         RecordingView wholeView;
-        LineConverter whole(direction, dictionary_, wholeView);
+        LineConverter whole(direction, dictionary_, wholeView, Kernel());
         std::string expected;
         whole.ConvertLines(text, true, expected);
 
@@ -357,7 +361,7 @@ TEST_F(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
         for (std::size_t a = 0; a <= text.size(); ++a) {
             for (std::size_t b = a; b <= text.size(); b += (a % 3 == 0 ? 1 : text.size())) {
                 RecordingView view;
-                LineConverter converter(direction, dictionary_, view);
+                LineConverter converter(direction, dictionary_, view, Kernel());
                 ASSERT_EQ(ConvertInBlocks(converter, text, {a, b}), expected) << "split at " << a << " and " << b;
                 ASSERT_EQ(view.calls, wholeView.calls);
             }
@@ -366,21 +370,21 @@ TEST_F(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
         std::vector<std::size_t> everyByte;
         for (std::size_t i = 1; i < text.size(); ++i)
             everyByte.push_back(i);
-        LineConverter converter(direction, dictionary_, wholeView);
+        LineConverter converter(direction, dictionary_, wholeView, Kernel());
         EXPECT_EQ(ConvertInBlocks(converter, text, everyByte), expected);
     }
 }
 
-TEST_F(LineConverterTest, TellsWhereTheUnfinishedLineStarts)
+TEST_P(LineConverterTest, TellsWhereTheUnfinishedLineStarts)
 {
-    LineConverter converter(kToGb, dictionary_, view_);
+    LineConverter converter(kToGb, dictionary_, view_, Kernel());
     std::string out = "before";
     EXPECT_EQ(converter.ConvertLines("ab\nxy", false, out), 5u);
     EXPECT_EQ(out, "beforeab\r\nxy");
     EXPECT_EQ(converter.LineStart(), 10u);
     // What may still be a declaration, a lead byte and a CR wait for the next block.
     for (const std::string tail : {"char", "\xB0", "\r"}) {
-        LineConverter other(kToGb, dictionary_, view_);
+        LineConverter other(kToGb, dictionary_, view_, Kernel());
         std::string ignored;
         EXPECT_EQ(other.ConvertLines("z" + tail, false, ignored), 1u);
     }
@@ -395,5 +399,11 @@ TEST_F(LineConverterTest, TellsWhereTheUnfinishedLineStarts)
     EXPECT_EQ(converter.LineStart(), 3u);
     EXPECT_EQ(out.substr(0, 3), "a\r\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, LineConverterTest, ::testing::ValuesIn(fanjian::kernel::Kernels().begin(),
+                                                                        fanjian::kernel::Kernels().end()),
+                         [](const ::testing::TestParamInfo<fanjian::kernel::Kernel>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

@@ -7,7 +7,7 @@
 // one byte L, L bytes of block sizes (each byte modulo 24, used in turn until the text runs out;
 // 0 hands the tail over again with nothing new), then the text.
 //
-// The text is converted once whole and once in those blocks, each block with the tail the converter
+// The text is converted, by each kernel, once whole and once in those blocks, each block with the tail the converter
 // left of the one before, as the run reads a file. Both must give the reference's bytes; after every
 // call the output so far is a prefix of it, LineStart() tells where the unfinished line begins, the
 // tail is at most kMaxTail, and atEnd takes every byte. A failing lookup throws DictionaryError,
@@ -92,10 +92,11 @@ void CheckStop(const ReferenceText& expected, Stop stop, std::string_view output
                                                    " at the stop, expected " + std::to_string(expected.replacements));
 }
 
-void CheckWholeText(std::string_view text, const Plan& plan, const Setup& setup, const ReferenceText& expected)
+void CheckWholeText(std::string_view text, const Plan& plan, const Setup& setup, const ReferenceText& expected,
+                    const kernel::Kernel& kernel)
 {
     CheckingView view(plan.abandonAt);
-    LineConverter converter(setup.direction, *setup.dictionary, view);
+    LineConverter converter(setup.direction, *setup.dictionary, view, kernel);
     std::string out(kBefore);
     const ExactCopy block(text);
     std::size_t taken = 0;
@@ -120,10 +121,11 @@ void CheckWholeText(std::string_view text, const Plan& plan, const Setup& setup,
     view.Finish(converter.ConvertedCount());
 }
 
-void CheckBlocks(std::string_view text, const Plan& plan, const Setup& setup, const ReferenceText& expected)
+void CheckBlocks(std::string_view text, const Plan& plan, const Setup& setup, const ReferenceText& expected,
+                 const kernel::Kernel& kernel)
 {
     CheckingView view(plan.abandonAt);
-    LineConverter converter(setup.direction, *setup.dictionary, view);
+    LineConverter converter(setup.direction, *setup.dictionary, view, kernel);
     std::string disk;              // what was moved out of `out`
     std::string out(kBefore);      // the converter appends here
     std::size_t written = 0;       // converted bytes so far, checked against the reference
@@ -228,7 +230,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data) + 2 + sizeBytes, size - 2 - sizeBytes);
 
     const ReferenceText expected = ConvertTextReference(text, setup, plan.abandonAt);
-    CheckWholeText(text, plan, setup, expected);
-    CheckBlocks(text, plan, setup, expected);
+    for (const kernel::Kernel& kernel : kernel::Kernels()) {
+        CheckWholeText(text, plan, setup, expected, kernel);
+        CheckBlocks(text, plan, setup, expected, kernel);
+    }
     return 0;
 }

@@ -1,0 +1,16 @@
+#include "conversion/kernel/Kernel.h"
+
+namespace fanjian::kernel {
+
+std::span<const Kernel> Kernels() noexcept
+{
+    static constexpr Kernel kKernels[] = {
+#if defined(__SSE2__)
+        {"sse2", &ConvertSse2},
+#endif
+        {"portable", &ConvertPortable},
+    };
+    return kKernels;
+}
+
+} // namespace fanjian::kernel

@@ -1,0 +1,21 @@
+#include "conversion/kernel/BytePath.h"
+#include "conversion/kernel/Kernel.h"
+
+namespace fanjian::kernel {
+
+// Plain bytes are copied eight at a time; everything else takes the byte path.
+Progress ConvertPortable(const Block& given, const unsigned char* in, char* o, LineMarks& marks)
+{
+    // A copy of its own, which no store through the output can be taken to change.
+    const Block block = given;
+    Cursor at{in, o, marks.waiting, marks.lineStart};
+    Stop stop = Stop::Done;
+    for (;;) {
+        at.in = CopyPlainWords(at.in, block.end, at.o);
+        if (at.in == block.end || !ByteStep(block, at, marks, stop))
+            break;
+    }
+    return Leave(at, marks, stop);
+}
+
+} // namespace fanjian::kernel

@@ -1,0 +1,234 @@
+// The SSE2 kernel. SSE2 is part of every x86-64 processor; elsewhere the portable kernel runs.
+#if defined(__SSE2__)
+
+#include "conversion/kernel/AnswerTable.h"
+#include "conversion/kernel/BytePath.h"
+#include "conversion/kernel/Declarations.h"
+#include "conversion/kernel/Kernel.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include <emmintrin.h>
+
+namespace fanjian::kernel {
+
+namespace {
+
+// Copies the bytes from `in` to `o` up to the first that StopsCopying (or `end`), sixteen at a
+// time; returns where it stopped. Each step stores all sixteen and then moves on by as many as
+// were plain: the output has room for them (see Block). A 'c' stops the copy only before h, H, o
+// or O, which the second load, one byte further on, tells.
+inline const unsigned char* CopyPlain(const unsigned char* in, const unsigned char* end, char*& o)
+{
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i c = _mm_set1_epi8('c');
+    const __m128i h = _mm_set1_epi8('h');
+    const __m128i oh = _mm_set1_epi8('o');
+    while (end - in > 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 1)), caseBit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), bytes);
+        const __m128i declaration = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), c),
+                                                  _mm_or_si128(_mm_cmpeq_epi8(next, h), _mm_cmpeq_epi8(next, oh)));
+        const __m128i lineEnd = _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr));
+        // The sign bits: bytes 0x80 and above.
+        const unsigned stops = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(declaration, lineEnd), bytes)));
+        if (stops != 0) {
+            const int plain = std::countr_zero(stops);
+            in += plain;
+            o += plain;
+            return in;
+        }
+        in += 16;
+        o += 16;
+    }
+    return CopyPlainWords(in, end, o);
+}
+
+// What the windows need to be left to read: a window reads 65 bytes (79 when a declaration may
+// start on its last place), and writes 64 from any of its first 64 places on, which the output's
+// room (twice the bytes left to read) then holds.
+constexpr std::ptrdiff_t kWindowReach = 128;
+
+// The kinds of 64 bytes, as bit masks (bit i for byte i), copied to `copy` while they are looked
+// at. A 'c' or 'C' counts only before h, H, o or O, which a second load, one byte further on,
+// tells: so the 65th byte is read too.
+struct WindowKinds {
+    std::uint64_t leads;        // 0x81..0xFE
+    std::uint64_t lineEnds;     // CR, LF
+    std::uint64_t declarations; // 'c' or 'C' before h or o, which may start a declaration
+};
+
+inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
+{
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    WindowKinds kinds{0, 0, 0};
+    for (int looked = 0; looked < 64; looked += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked));
+        const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked + 1)), caseBit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + looked), bytes);
+        const __m128i noLead = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0x80))),
+                                            _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xFF))));
+        const __m128i declaration =
+            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), _mm_set1_epi8('c')),
+                          _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('h')), _mm_cmpeq_epi8(next, _mm_set1_epi8('o'))));
+        const auto lineEnd = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')))));
+        // The sign bits are the bytes 0x80 and above.
+        const auto lead = static_cast<unsigned>(_mm_movemask_epi8(bytes)) &
+                          ~static_cast<unsigned>(_mm_movemask_epi8(noLead));
+        const auto declarationStart = static_cast<unsigned>(_mm_movemask_epi8(declaration));
+        kinds.leads |= static_cast<std::uint64_t>(lead) << looked;
+        kinds.lineEnds |= static_cast<std::uint64_t>(lineEnd) << looked;
+        kinds.declarations |= static_cast<std::uint64_t>(declarationStart) << looked;
+    }
+    return kinds;
+}
+
+// Copies 64 bytes.
+inline void Copy64(const unsigned char* in, char* o)
+{
+    for (int at = 0; at < 64; at += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at)));
+}
+
+// The places below `n` (0..65), without a branch: which way one would go changes from line to line.
+constexpr std::uint64_t Below(int n)
+{
+    const std::uint64_t all = -static_cast<std::uint64_t>(n >= 64);
+    return ((std::uint64_t{1} << (n & 63)) - 1) | all;
+}
+
+// The number of places set in `bits` (the baseline instruction set has no instruction for it).
+constexpr int CountPlaces(std::uint64_t bits)
+{
+    bits -= (bits >> 1) & 0x5555555555555555;
+    bits = (bits & 0x3333333333333333) + ((bits >> 2) & 0x3333333333333333);
+    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0F;
+    return static_cast<int>((bits * 0x0101010101010101) >> 56);
+}
+
+// Converts the text from `at.in` (a character start) 64 bytes at a time, for as long as no byte
+// needs a look of its own, and stops at a declaration to rewrite, a lead byte whose answer is a
+// marker, or where fewer than kWindowReach bytes are left. False when it stopped after a line end
+// that found no mark left (Stop::MarksFull).
+//
+// A window's bytes are copied while their kinds are taken as bit masks, and the double-byte
+// characters are then found among them without a branch per byte: a run of lead bytes that starts
+// at a character start holds lead bytes at its even places and trail bytes at its odd ones (the
+// trail byte of its last lead byte, when the run is odd, follows it), and a run starts at the
+// first place or after a byte that is no lead byte, which always ends a character. A lead byte
+// before CR or LF stands alone, so it is left out of the runs. The characters of the whole window
+// are replaced in its copy, and the copy is then written out line by line.
+inline bool ConvertWindows(const Block& block, Cursor& at, LineMarks& marks)
+{
+    constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
+    const unsigned char* in = at.in;
+    const std::uint16_t* const answers = block.answers;
+    // The window's copy, with room for 64 bytes copied from any of its places.
+    alignas(16) unsigned char copy[2 * 64 + 16] = {};
+    while (block.end - in >= kWindowReach) {
+        const WindowKinds kinds = LookAtWindow(in, copy);
+        const std::uint64_t leads = kinds.leads & ~(kinds.lineEnds >> 1);
+        const std::uint64_t runStarts = leads & ~(leads << 1);
+        // Adding a run's first bit carries through the run and clears it: what is cleared are the
+        // runs that start at an even place.
+        const std::uint64_t evenRuns = leads & ~(leads + (runStarts & kEvenPlaces));
+        const std::uint64_t characterLeads = (evenRuns & kEvenPlaces) | (leads & ~evenRuns & ~kEvenPlaces);
+        // No trail byte is CR or LF. A declaration starts only where a character starts, and
+        // most words that begin with "ch" or "co" are none; the first that is stops the window
+        // (the 15 bytes it may take lie within the bytes left). A character on the window's edge
+        // is the next window's first.
+        std::uint64_t declarations = kinds.declarations & ~(characterLeads << 1);
+        while (declarations != 0) {
+            const int place = std::countr_zero(declarations);
+            if (StartsDeclaration(std::string_view(reinterpret_cast<const char*>(in + place), kLongestDeclaration),
+                                  *block.rewrites))
+                break;
+            declarations &= declarations - 1;
+        }
+        int limit = declarations != 0 ? std::countr_zero(declarations) : 64 - static_cast<int>(characterLeads >> 63);
+        bool goesOn = declarations == 0; // the next window starts at `limit`
+
+        std::uint64_t replacedHere = characterLeads & Below(limit);
+        for (std::uint64_t characters = replacedHere; characters != 0; characters &= characters - 1) {
+            const auto place = static_cast<unsigned>(std::countr_zero(characters));
+            const std::uint16_t put = answers[SlotAt(in + place)];
+            if (IsMarker(put)) {
+                limit = static_cast<int>(place);
+                replacedHere &= Below(limit);
+                goesOn = false;
+                break;
+            }
+            std::memcpy(copy + place, &put, 2);
+        }
+
+        int from = 0;    // the first byte of the window not yet written
+        int counted = 0; // the replacements before this place are in `at.waiting`
+        for (std::uint64_t lineEnds = kinds.lineEnds & Below(limit); lineEnds != 0; lineEnds &= ~Below(from)) {
+            const int stop = std::countr_zero(lineEnds);
+            Copy64(copy + from, at.o);
+            at.o += stop - from;
+            at.waiting += static_cast<std::size_t>(CountPlaces(replacedHere & Below(stop) & ~Below(counted)));
+            counted = stop;
+            // The 65th byte may be the LF of a CR that ends the window.
+            from = stop + (in[stop] == '\r' && in[stop + 1] == '\n' ? 2 : 1);
+            if (!EndLine(at, block.base, marks)) {
+                at.in = in + from;
+                return false;
+            }
+        }
+        at.waiting += static_cast<std::size_t>(CountPlaces(replacedHere & ~Below(counted)));
+        if (from < limit) {
+            Copy64(copy + from, at.o);
+            at.o += limit - from;
+            from = limit;
+        }
+        in += from;
+        if (!goesOn)
+            break;
+    }
+    at.in = in;
+    return true;
+}
+
+} // namespace
+
+// The windows take the text for as long as they can; what they leave, and the last bytes of a
+// block, take the byte path.
+Progress ConvertSse2(const Block& given, const unsigned char* in, char* o, LineMarks& marks)
+{
+    // A copy of its own, which no store through the output can be taken to change.
+    const Block block = given;
+    Cursor at{in, o, marks.waiting, marks.lineStart};
+    Stop stop = Stop::Done;
+    for (;;) {
+        if (block.end - at.in >= kWindowReach) {
+            if (!ConvertWindows(block, at, marks)) {
+                stop = Stop::MarksFull;
+                break;
+            }
+            if (block.end - at.in < kWindowReach)
+                continue;
+            // A byte the windows leave to the byte path.
+        } else {
+            at.in = CopyPlain(at.in, block.end, at.o);
+            if (at.in == block.end)
+                break;
+        }
+        if (!ByteStep(block, at, marks, stop))
+            break;
+    }
+    return Leave(at, marks, stop);
+}
+
+} // namespace fanjian::kernel
+
+#endif
