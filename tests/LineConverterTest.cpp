@@ -2,6 +2,7 @@
 
 #include "RecordingView.h"
 #include "TestSupport.h"
+#include "conversion/CodePages.h"
 #include "conversion/kernel/Kernel.h"
 #include "dictionary/CharacterDictionary.h"
 
@@ -25,14 +26,17 @@ protected:
 
     void SetUp() override
     {
-        // 國 B0EA <-> 国 B9FA, 中 A4A4 <-> 中 D6D0, the Big5 pair A4 63 <-> GB B0A1. The row for
-        // C0C0 has no gb value, so looking it up fails.
+        // 國 B0EA <-> 国 B9FA, 中 A4A4 <-> 中 D6D0, the Big5 pair A4 63 (勺) <-> GB B0A1 (啊), and
+        // in UTF-8 two bytes for three (· A150 <-> ・ A1A4) and two for two (Α A344 <-> A6A1).
+        // The row for C0C0 (擬) has no gb value, so looking it up fails.
         WriteDatabase(dir_.path() / "mervik.pcx",
                       "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
                       "INSERT INTO MERVIK VALUES (45290, 47610);"
                       "INSERT INTO MERVIK VALUES (42148, 54992);"
                       "INSERT INTO MERVIK VALUES (42083, 45217);"
                       "INSERT INTO MERVIK VALUES (49344, NULL);"
+                      "INSERT INTO MERVIK VALUES (41296, 41380);"
+                      "INSERT INTO MERVIK VALUES (41796, 42657);"
                       // Answers whose bytes hold a line break: written out, they would split the
                       // line in two.
                       "INSERT INTO MERVIK VALUES (41009, 3338);"   // 0D 0A
@@ -45,6 +49,17 @@ protected:
     {
         LineConverter converter(direction, dictionary_, view_, Kernel());
         return converter.ConvertLine(line);
+    }
+
+    std::string ConvertUtf8(ConversionDirection direction, std::string_view text, std::uint64_t* count = nullptr)
+    {
+        LineConverter converter(direction, dictionary_, view_, Kernel());
+        converter.UseEncoding(fanjian::TextEncoding::Utf8);
+        std::string out;
+        converter.ConvertLines(text, true, out);
+        if (count)
+            *count = converter.ConvertedCount();
+        return out;
     }
 
     TempDir dir_;
@@ -273,6 +288,74 @@ TEST_P(LineConverterTest, DeclarationsStartOnlyWhereACharacterStarts)
     EXPECT_EQ(Convert(kToGb, Bytes("A1 43") + "content=\"zh-tw"), Bytes("A1 43") + "content=\"zh-cn");
 }
 
+TEST_P(LineConverterTest, ConvertsUtf8TextInUtf8)
+{
+    // Each case alone, and all of them again in one long text, where the kernels take 64 bytes a
+    // step: every case at many places of those steps.
+    const struct {
+        std::string in;
+        std::string out;
+        std::uint64_t count;
+    } cases[] = {
+        {"國中a", "国中a", 2},
+        {"勺·Α", "啊・Α", 3},
+        // No row, a character no code page here holds, four bytes, and the byte order mark.
+        {"丰é𠀀\xEF\xBB\xBF", "丰é𠀀\xEF\xBB\xBF", 0},
+        // Bytes that are no character pass as they are: a lone continuation byte, overlong forms
+        // (of · too), a surrogate, bytes no sequence starts with, a sequence cut short.
+        {"\x80\xC0\xB7\xE0\x82\xB7\xED\xA0\x80\xF5\xFF\xE5\x9C國", "\x80\xC0\xB7\xE0\x82\xB7\xED\xA0\x80\xF5\xFF\xE5\x9C国", 1},
+        // The charset stays what the page says; the language is retargeted.
+        {R"(<meta charset="big5" content="zh-tw">)", R"(<meta charset="big5" content="zh-cn">)", 0},
+    };
+    std::string all;
+    std::string allOut;
+    std::uint64_t allCount = 0;
+    for (const auto& c : cases) {
+        std::uint64_t count = 0;
+        EXPECT_EQ(ConvertUtf8(kToGb, c.in + "\n", &count), c.out + "\r\n") << c.in;
+        EXPECT_EQ(count, c.count) << c.in;
+        for (int i = 0; i < 7; ++i) {
+            all += std::string(static_cast<std::size_t>(i), 'x') + c.in + (i % 2 ? "\r" : "");
+            allOut += std::string(static_cast<std::size_t>(i), 'x') + c.out + (i % 2 ? "\r\n" : "");
+            allCount += c.count;
+        }
+    }
+    std::uint64_t count = 0;
+    EXPECT_EQ(ConvertUtf8(kToGb, all, &count), allOut + "\r\n");
+    EXPECT_EQ(count, allCount);
+    const std::string back = std::string(70, 'x') + "国中啊・Α丰";
+    const std::string backOut = std::string(70, 'x') + "國中勺·Α丰";
+    EXPECT_EQ(ConvertUtf8(kToBig5, back + back, &count), backOut + backOut + "\r\n");
+    EXPECT_EQ(count, 10u);
+
+    // A row that names no character fails the line, as in Big5 text, after the replacements before.
+    RecordingView view;
+    LineConverter converter(kToGb, dictionary_, view, Kernel());
+    converter.UseEncoding(fanjian::TextEncoding::Utf8);
+    std::string out;
+    EXPECT_THROW(converter.ConvertLines(std::string(200, 'x') + "國中擬", true, out), DictionaryError);
+    EXPECT_EQ(converter.ConvertedCount(), 2u);
+    EXPECT_EQ(view.Texts("ShowCharacterCount").size(), 2u);
+}
+
+TEST(CodePageTest, ReadsAndWritesAsTheSystemsConvertersDo)
+{
+    const fanjian::CodePage& big5 = fanjian::CodePage::Big5();
+    EXPECT_EQ(big5.Character(0xA4A4), u'中');
+    EXPECT_EQ(big5.Code(u'中'), 0xA4A4);
+    EXPECT_EQ(big5.Character(0xA4FF), 0); // no trail byte
+    EXPECT_EQ(big5.Code(u'国'), 0);
+    const fanjian::CodePage& gb = fanjian::CodePage::Gb();
+    EXPECT_EQ(gb.Character(0xB9FA), u'国');
+    // GB2312's reading of a code comes before GBK's (A1A4 is ・ there, · in GBK), and a character
+    // only GBK holds has its GBK code.
+    EXPECT_EQ(gb.Character(0xA1A4), u'・');
+    EXPECT_EQ(gb.Code(u'・'), 0xA1A4);
+    EXPECT_EQ(gb.Code(u'·'), 0);
+    EXPECT_EQ(gb.Character(0x8140), u'丂');
+    EXPECT_EQ(gb.Code(u'丂'), 0x8140);
+}
+
 // Converts `text` handed over in blocks that end at `splits`, each block starting with the tail
 // the converter did not take from the one before, as a run reads a file.
 std::string ConvertInBlocks(LineConverter& converter, std::string_view text, const std::vector<std::size_t>& splits)
@@ -351,27 +434,37 @@ TEST_P(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
     const std::string text = Bytes("B0EA") + "a charset=big5 " + Bytes("A463") + "harset=big5\r\n" + Bytes("A4A4") +
                              "CONTENT=\"zh-TW charset='big5' x" + Bytes("B0EA A5") + "\rcharset=\"BIG5\"" +
                              Bytes("A4 0D 0A") + "\n" + longLine + longLine.substr(5) + Bytes("B0") + "charset=big5";
-    for (const auto direction : {kToGb, kToBig5}) {
-        RecordingView wholeView;
-        LineConverter whole(direction, dictionary_, wholeView, Kernel());
-        std::string expected;
-        whole.ConvertLines(text, true, expected);
+    // The same in UTF-8, with characters of two, three and four bytes, and sequences cut short.
+    const std::string utf8Line = "<p class=\"x\">國中丰国中啊·charset=big5 \x80中國國\xFF0123456789 <meta content=\"zh-TW\">"
+                                 "中\xE5\x9C國中中𠀀\xE5\n";
+    const std::string utf8Text = "國a content=\"zh-tw 勺\r\n中\xE5\x9C\r國\xC2\n" + utf8Line + utf8Line.substr(5) + "国";
+    for (const auto& [encoding, input] : {std::pair{fanjian::TextEncoding::CodePage, text},
+                                          std::pair{fanjian::TextEncoding::Utf8, utf8Text}}) {
+        for (const auto direction : {kToGb, kToBig5}) {
+            RecordingView wholeView;
+            LineConverter whole(direction, dictionary_, wholeView, Kernel());
+            whole.UseEncoding(encoding);
+            std::string expected;
+            whole.ConvertLines(input, true, expected);
 
-        // Every split into two blocks, and many into three.
-        for (std::size_t a = 0; a <= text.size(); ++a) {
-            for (std::size_t b = a; b <= text.size(); b += (a % 3 == 0 ? 1 : text.size())) {
-                RecordingView view;
-                LineConverter converter(direction, dictionary_, view, Kernel());
-                ASSERT_EQ(ConvertInBlocks(converter, text, {a, b}), expected) << "split at " << a << " and " << b;
-                ASSERT_EQ(view.calls, wholeView.calls);
+            // Every split into two blocks, and many into three.
+            for (std::size_t a = 0; a <= input.size(); ++a) {
+                for (std::size_t b = a; b <= input.size(); b += (a % 3 == 0 ? 1 : input.size())) {
+                    RecordingView view;
+                    LineConverter converter(direction, dictionary_, view, Kernel());
+                    converter.UseEncoding(encoding);
+                    ASSERT_EQ(ConvertInBlocks(converter, input, {a, b}), expected) << "split at " << a << " and " << b;
+                    ASSERT_EQ(view.calls, wholeView.calls);
+                }
             }
+            // One byte at a time.
+            std::vector<std::size_t> everyByte;
+            for (std::size_t i = 1; i < input.size(); ++i)
+                everyByte.push_back(i);
+            LineConverter converter(direction, dictionary_, wholeView, Kernel());
+            converter.UseEncoding(encoding);
+            EXPECT_EQ(ConvertInBlocks(converter, input, everyByte), expected);
         }
-        // One byte at a time.
-        std::vector<std::size_t> everyByte;
-        for (std::size_t i = 1; i < text.size(); ++i)
-            everyByte.push_back(i);
-        LineConverter converter(direction, dictionary_, wholeView, Kernel());
-        EXPECT_EQ(ConvertInBlocks(converter, text, everyByte), expected);
     }
 }
 

@@ -1,14 +1,17 @@
 #include "conversion/LineConverter.h"
 
+#include "conversion/CodePages.h"
 #include "conversion/kernel/AnswerTable.h"
 #include "conversion/kernel/BytePath.h"
 #include "conversion/kernel/Declarations.h"
+#include "conversion/kernel/Utf8Path.h"
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
 
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace fanjian {
 
@@ -22,11 +25,16 @@ constexpr bool HoldsLineBreak(std::uint16_t answer)
            kernel::IsLineEnd(static_cast<unsigned char>(answer));
 }
 
+std::string RowName(ConversionDirection direction, std::uint16_t code)
+{
+    return std::string(direction == ConversionDirection::TraditionalToSimplified ? "big5=" : "gb=") +
+           std::to_string(code);
+}
+
 [[noreturn]] void ThrowLineBreakAnswer(ConversionDirection direction, std::uint16_t code, std::uint16_t answer)
 {
-    const bool toGb = direction == ConversionDirection::TraditionalToSimplified;
-    throw DictionaryError(std::string("the dictionary row for ") + (toGb ? "big5=" : "gb=") + std::to_string(code) +
-                          " answers " + std::to_string(answer) + ", whose bytes hold a line break");
+    throw DictionaryError("the dictionary row for " + RowName(direction, code) + " answers " + std::to_string(answer) +
+                          ", whose bytes hold a line break");
 }
 
 } // namespace
@@ -71,6 +79,57 @@ void LineConverter::LookUp(std::uint16_t code)
     kernel::AnswerFor(answers_.get(), code) = put;
 }
 
+void LineConverter::UseEncoding(TextEncoding encoding)
+{
+    if (encoding == TextEncoding::Utf8 && !utf8Answers_)
+        BuildUtf8Answers();
+    encoding_ = encoding;
+}
+
+// The source code page's code for each character, the dictionary's answer for that code, and the
+// character the answer stands for in the target code page, in UTF-8.
+void LineConverter::BuildUtf8Answers()
+{
+    const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
+    const CodePage* source;
+    const CodePage* target;
+    try {
+        source = toGb ? &CodePage::Big5() : &CodePage::Gb();
+        target = toGb ? &CodePage::Gb() : &CodePage::Big5();
+    } catch (const std::system_error& error) {
+        throw DictionaryError(std::string("UTF-8 text cannot be converted: ") + error.what());
+    }
+    const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
+    std::unique_ptr<std::uint32_t[]> table(new std::uint32_t[kernel::kUtf8AnswerCount]);
+    for (std::size_t c = 0; c < kernel::kUtf8AnswerCount; ++c) {
+        const auto character = static_cast<char16_t>(c);
+        std::uint32_t entry = kernel::kUtf8NoRow;
+        if (const std::uint16_t code = source->Code(character); code != 0) {
+            try {
+                if (const std::optional<std::uint16_t> answer = answers.Lookup(code)) {
+                    const char16_t put = target->Character(*answer);
+                    entry = put != 0 ? kernel::Utf8Answer(character, put) : kernel::kUtf8Unusable;
+                }
+            } catch (const DictionaryError&) {
+                entry = kernel::kUtf8Unusable; // fails when a character needs it
+            }
+        }
+        table[c] = entry;
+    }
+    utf8Answers_ = std::move(table);
+}
+
+void LineConverter::ThrowUnusableUtf8(const unsigned char* in, const unsigned char* end) const
+{
+    const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
+    const auto character = static_cast<char16_t>(kernel::ReadSequence(in, end).codePoint);
+    const std::uint16_t code = (toGb ? CodePage::Big5() : CodePage::Gb()).Code(character);
+    const std::optional<std::uint16_t> answer = dictionary_.Lookup(direction_, code); // throws for a row without a value
+    throw DictionaryError("the dictionary row for " + RowName(direction_, code) + " answers " +
+                          std::to_string(answer.value_or(0)) + ", which is no " + (toGb ? "GB2312 or GBK" : "Big5") +
+                          " character: it cannot be written in UTF-8");
+}
+
 std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)
 {
     return ConvertInto(block, atEnd, out);
@@ -94,13 +153,17 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
     out.resize(start + 2 * block.size() + 2);
     char* const base = out.data();
     reporter_.StartBlock(inLine_ ? kNoLineStart : start);
+    const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
+    const bool utf8 = encoding_ == TextEncoding::Utf8;
     const kernel::Block bytes{first,
                               first + block.size(),
                               atEnd,
                               base,
                               answers_.get(),
-                              direction_ == ConversionDirection::TraditionalToSimplified ? &kernel::kToSimplified
-                                                                                         : &kernel::kToTraditional};
+                              utf8Answers_.get(),
+                              utf8 ? (toGb ? &kernel::kToSimplifiedUtf8 : &kernel::kToTraditionalUtf8)
+                                   : (toGb ? &kernel::kToSimplified : &kernel::kToTraditional)};
+    const kernel::ConvertFunction convert = utf8 ? kernel_->convertUtf8 : kernel_->convert;
 
     // The kernel converts the characters first, and the reporter shows them afterwards, all in
     // order, mostly once for the whole block: the view sees no output, and nothing but the count
@@ -110,12 +173,15 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
     try {
         kernel::Progress step{first, base + start, kernel::Stop::Done};
         for (;;) {
-            step = kernel_->convert(bytes, step.in, step.o, reporter_.Marks());
+            step = convert(bytes, step.in, step.o, reporter_.Marks());
             if (step.stop == kernel::Stop::Done || step.stop == kernel::Stop::Tail)
                 break;
             reporter_.ShowWaiting();
-            if (step.stop == kernel::Stop::Unknown)
+            if (step.stop == kernel::Stop::Unknown) {
+                if (utf8)
+                    ThrowUnusableUtf8(step.in, bytes.end);
                 LookUp(kernel::CodeAt(step.in));
+            }
         }
         reporter_.ShowWaiting();
         // Whether a line is unfinished is told by the last byte taken: CR and LF are only ever

@@ -17,6 +17,9 @@ namespace fanjian {
 
 class CharacterDictionary;
 
+// How the bytes of a file are read: as Big5 or GB2312 double-byte text, or as UTF-8.
+enum class TextEncoding { CodePage, Utf8 };
+
 // Converts the lines of one run, character by character, through the dictionary, and retargets
 // the page declarations (charset=big5 <-> charset=gb2312, content="zh-tw <-> content="zh-cn).
 //
@@ -24,6 +27,11 @@ class CharacterDictionary;
 // 0x81..0xFE followed by another byte of the line starts a double-byte character (lead * 256 +
 // trail); every other byte is a character of its own. A declaration is matched only where a
 // character starts, and never across lines.
+//
+// UTF-8 text (UseEncoding) is converted in UTF-8: each character that the direction's source code
+// page holds (CP950 to Simplified, GB2312 or GBK to Traditional) goes through the same table and
+// is written back in UTF-8; every other character, and every byte of a sequence that is not well
+// formed, is copied. Its charset declaration is left as it is; its language is retargeted.
 //
 // A file's bytes may come in blocks of any size, however long its lines are: ConvertLines stops
 // before a short tail whose meaning depends on bytes not yet read (a lead byte, a CR, the start of
@@ -64,6 +72,11 @@ public:
     // last ConvertLines call.
     std::size_t LineStart() const noexcept { return reporter_.LineStart(); }
 
+    // How the bytes of the next ConvertLines calls are read, from the start of a file on.
+    // Throws DictionaryError when UTF-8 text cannot be converted on this system (no converter for
+    // the code pages).
+    void UseEncoding(TextEncoding encoding);
+
     // One line without its terminator, converted (no CR LF added).
     std::string ConvertLine(std::string_view line);
 
@@ -77,6 +90,10 @@ private:
     // Puts the dictionary's answer for a character code into answers_; throws when the row cannot
     // be used.
     void LookUp(std::uint16_t code);
+    // Fills utf8Answers_ from the dictionary.
+    void BuildUtf8Answers();
+    // Throws the reason the character of the UTF-8 sequence at `in` cannot be converted.
+    [[noreturn]] void ThrowUnusableUtf8(const unsigned char* in, const unsigned char* end) const;
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
@@ -88,6 +105,10 @@ private:
         void operator()(std::uint16_t* table) const noexcept { std::free(table); }
     };
     std::unique_ptr<std::uint16_t[], FreeTable> answers_;
+    // The same for UTF-8 text, indexed by code point (kernel/Utf8Path.h), made for the first file
+    // in UTF-8.
+    std::unique_ptr<std::uint32_t[]> utf8Answers_;
+    TextEncoding encoding_ = TextEncoding::CodePage;
     bool inLine_ = false; // bytes of a line without its terminator have been taken
 };
 

@@ -7,7 +7,8 @@
 // one byte L, L bytes of block sizes (each byte modulo 24, used in turn until the text runs out;
 // 0 hands the tail over again with nothing new), then the text.
 //
-// The text is converted, by each kernel, once whole and once in those blocks, each block with the tail the converter
+// The text is read as Big5 or GB2312 and again as UTF-8, and converted, by each kernel, once whole
+// and once in those blocks, each block with the tail the converter
 // left of the one before, as the run reads a file. Both must give the reference's bytes; after every
 // call the output so far is a prefix of it, LineStart() tells where the unfinished line begins, the
 // tail is at most kMaxTail, and atEnd takes every byte. A failing lookup throws DictionaryError,
@@ -97,6 +98,7 @@ void CheckWholeText(std::string_view text, const Plan& plan, const Setup& setup,
 {
     CheckingView view(plan.abandonAt);
     LineConverter converter(setup.direction, *setup.dictionary, view, kernel);
+    converter.UseEncoding(setup.encoding);
     std::string out(kBefore);
     const ExactCopy block(text);
     std::size_t taken = 0;
@@ -116,7 +118,7 @@ void CheckWholeText(std::string_view text, const Plan& plan, const Setup& setup,
                                            Hex(expected.output));
     FUZZ_CHECK(converter.LineStart() == out.size(), "whole text: LineStart not at the end");
     FUZZ_CHECK(converter.ConvertedCount() == expected.replacements, "whole text: count");
-    if (setup.kind == DictionaryKind::Identity && !plan.abandonAt)
+    if (setup.kind == DictionaryKind::Identity && setup.encoding == TextEncoding::CodePage && !plan.abandonAt)
         CheckIdentityOutput(text, expected, got, converter.ConvertedCount());
     view.Finish(converter.ConvertedCount());
 }
@@ -126,6 +128,7 @@ void CheckBlocks(std::string_view text, const Plan& plan, const Setup& setup, co
 {
     CheckingView view(plan.abandonAt);
     LineConverter converter(setup.direction, *setup.dictionary, view, kernel);
+    converter.UseEncoding(setup.encoding);
     std::string disk;              // what was moved out of `out`
     std::string out(kBefore);      // the converter appends here
     std::size_t written = 0;       // converted bytes so far, checked against the reference
@@ -218,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 2)
         return 0;
-    const Setup setup = PickSetup(data[0]);
+    Setup setup = PickSetup(data[0]);
     const std::size_t sizeBytes = std::min<std::size_t>(data[1], size - 2);
     Plan plan{{}, (setup.options & 1) != 0, (setup.options & 2) != 0, std::nullopt};
     if (setup.options & 4)
@@ -229,10 +232,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         plan.sizes.clear();
     const std::string_view text(reinterpret_cast<const char*>(data) + 2 + sizeBytes, size - 2 - sizeBytes);
 
-    const ReferenceText expected = ConvertTextReference(text, setup, plan.abandonAt);
-    for (const kernel::Kernel& kernel : kernel::Kernels()) {
-        CheckWholeText(text, plan, setup, expected, kernel);
-        CheckBlocks(text, plan, setup, expected, kernel);
+    for (const TextEncoding encoding : {TextEncoding::CodePage, TextEncoding::Utf8}) {
+        setup.encoding = encoding;
+        const ReferenceText expected = ConvertTextReference(text, setup, plan.abandonAt);
+        for (const kernel::Kernel& kernel : kernel::Kernels()) {
+            CheckWholeText(text, plan, setup, expected, kernel);
+            CheckBlocks(text, plan, setup, expected, kernel);
+        }
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "FuzzHarness.h"
 
 #include "TestSupport.h"
+#include "conversion/CodePages.h"
 #include "dictionary/TableLayout.h"
 
 #include <algorithm>
@@ -296,7 +297,7 @@ std::optional<std::pair<std::size_t, std::string>> MatchDeclaration(std::string_
 {
     const std::string lower = AsciiLower(rest.substr(0, 16));
     const std::string_view l = lower;
-    if (l.starts_with("charset=")) {
+    if (!retarget.charsetFrom.empty() && l.starts_with("charset=")) {
         std::size_t valueAt = 8;
         if (l.size() > valueAt && (l[valueAt] == '"' || l[valueAt] == '\''))
             ++valueAt;
@@ -310,10 +311,85 @@ std::optional<std::pair<std::size_t, std::string>> MatchDeclaration(std::string_
     return std::nullopt;
 }
 
+// A well-formed UTF-8 sequence at the start of `text`: its length and code point; length 0 when
+// the first byte starts none.
+std::pair<std::size_t, char32_t> DecodeUtf8(std::string_view text)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4                  ? 4
+                                                                             : 0;
+    if (length == 0 || text.size() < length)
+        return {0, 0};
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return {0, 0};
+        c = c << 6 | (byte(i) & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kSmallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return {0, 0};
+    return {length, c};
+}
+
+std::string EncodeUtf8(char16_t c)
+{
+    if (c < 0x800)
+        return {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    return {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+            static_cast<char>(0x80 | (c & 0x3F))};
+}
+
+// The UTF-8 line: each character the source code page holds goes through the table and comes
+// back in UTF-8; an answer that names no character of the target code page fails as a lookup does.
+ReferenceLine ConvertUtf8LineReference(std::string_view line, const Setup& setup, std::optional<std::uint64_t> abandonAt)
+{
+    const bool toGb = setup.direction == ConversionDirection::TraditionalToSimplified;
+    const CodePage& source = toGb ? CodePage::Big5() : CodePage::Gb();
+    const CodePage& target = toGb ? CodePage::Gb() : CodePage::Big5();
+    static constexpr Retarget kLanguageToSimplified{"", "", "content=\"zh-tw", "content=\"zh-cn"};
+    static constexpr Retarget kLanguageToTraditional{"", "", "content=\"zh-cn", "content=\"zh-tw"};
+    ReferenceLine result;
+    std::size_t j = 0;
+    while (j < line.size()) {
+        const auto [length, c] = DecodeUtf8(line.substr(j));
+        const std::uint16_t code = length >= 2 && c < 0x10000 ? source.Code(static_cast<char16_t>(c)) : 0;
+        const Answer answer = code != 0 ? setup.Find(code) : Answer{};
+        if (answer.kind == Answer::Kind::Unusable ||
+            (answer.kind == Answer::Kind::Code && target.Character(answer.code) == 0)) {
+            result.stop = Stop::FailingLookup;
+            return result;
+        }
+        if (answer.kind == Answer::Kind::Code) {
+            result.output += EncodeUtf8(target.Character(answer.code));
+            j += length;
+            if (++result.replacements == abandonAt) {
+                result.stop = Stop::ViewAbandons;
+                return result;
+            }
+        } else if (length >= 2) {
+            result.output += line.substr(j, length);
+            j += length;
+        } else if (const auto declaration =
+                       MatchDeclaration(line.substr(j), toGb ? kLanguageToSimplified : kLanguageToTraditional)) {
+            result.output += declaration->second;
+            j += declaration->first;
+        } else {
+            result.output += line[j];
+            ++j;
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup, std::optional<std::uint64_t> abandonAt)
 {
+    if (setup.encoding == TextEncoding::Utf8)
+        return ConvertUtf8LineReference(line, setup, abandonAt);
     const Retarget& retarget =
         setup.direction == ConversionDirection::TraditionalToSimplified ? kToSimplified : kToTraditional;
     ReferenceLine result;

@@ -5,6 +5,7 @@
 // The same code runs under libFuzzer (clang) and in the replay test (any compiler).
 
 #include "dictionary/ConversionDirection.h"
+#include "conversion/LineConverter.h"
 #include "conversion/ProgressView.h"
 #include "dictionary/CharacterDictionary.h"
 
@@ -49,6 +50,8 @@ struct Setup {
     const std::map<std::uint16_t, Answer>* answers; // null for the identity table
     // Further option bits of the first input byte, for the targets to use.
     std::uint8_t options;
+    // How the text is read; the targets go through both.
+    TextEncoding encoding = TextEncoding::CodePage;
 
     Answer Find(std::uint16_t code) const;
 };
@@ -110,7 +113,8 @@ ReferenceText ConvertTextReference(std::string_view text, const Setup& setup,
                                    std::optional<std::uint64_t> abandonAt = std::nullopt);
 
 // With the identity table, the output is the input with CR LF terminators and the rewritten
-// declarations, every double-byte character counted: checks the length and the count.
+// declarations, every double-byte character counted: checks the length and the count. (Text in
+// Big5 or GB2312 only.)
 void CheckIdentityOutput(std::string_view text, const ReferenceText& reference, std::string_view output,
                          std::uint64_t count);
 

@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Writes the committed seed corpus of the fuzz targets (tests/fuzz/corpus/<target>/).
 
+Every input is read as Big5 or GB2312 and again as UTF-8; the utf8-* texts give the second reading
+something to convert.
+
 Each seed starts with the byte that picks direction and dictionary (bit 0: 0 Big5 -> GB2312,
 1 GB2312 -> Big5; bits 1-2: 0 identity table, 1 or 3 mixed table, 2 table with failing rows).
 convert_lines seeds then hold their block plan: bit 3 of the first byte hands atEnd over with
@@ -45,6 +48,14 @@ TEXTS = {
                           b"\xA4\x63\xA4\x63",
     "high-bytes": bytes(range(0x80, 0x100)) + b"\n" + bytes(range(0xFF, 0x7F, -1)) + b"\n" + bytes(range(0, 0x80)),
     "count-carry": bytes.fromhex("B0EA") * 120 + b"\n" + bytes.fromhex("B9FA") * 120,
+    # The same pages in UTF-8, and sequences that are no characters: overlong forms, surrogates,
+    # lone continuation bytes, cut short at a line end or at the end, four bytes.
+    "utf8-big5-page": b'<meta charset="utf-8">\r\n<meta content="zh-tw">\r\n<p>' +
+                      BIG5_TEXT.decode("big5").encode("utf-8") + b"</p>\r\n",
+    "utf8-gb2312-page": b"\xEF\xBB\xBF<meta charset=big5>\n<meta content=\"zh-cn\">\n<p>" +
+                        GB_TEXT.decode("gb2312").encode("utf-8") * 3 + b"</p>\n",
+    "utf8-malformed": b"\xC0\xAF\xE0\x80\xAF\xE0\x82\xB7\xED\xA0\x80\xF4\x90\x80\x80\x80\xBF\xE4\xB8\n\xE4\r"
+                      b"\xF0\x9F\x98\x80\xC2\xB7\xE2\x80\xA7\xE4\xB8\xAD\xE5",
 }
 
 # Lines whose lookup fails in the table with failing rows: C0C0 in Big5, B0B0 in GB.
@@ -62,6 +73,7 @@ SEEDS = {
         ("nul-bytes", TO_GB | IDENTITY), ("not-lead-bytes", TO_GB | MIXED), ("trail-bytes-like-c", TO_GB | MIXED),
         ("high-bytes", TO_BIG5 | MIXED), ("high-bytes", TO_GB | IDENTITY), ("count-carry", TO_GB | MIXED),
         ("failing-big5", TO_GB | FAILING), ("failing-gb2312", TO_BIG5 | FAILING),
+        ("utf8-big5-page", TO_GB | MIXED), ("utf8-gb2312-page", TO_BIG5 | MIXED), ("utf8-malformed", TO_GB | MIXED),
     ],
     "convert_lines": [
         ("big5-page", TO_GB | MIXED, []), ("gb2312-page", TO_BIG5 | MIXED | FLUSH, [7, 1, 16]),
@@ -77,6 +89,9 @@ SEEDS = {
         ("failing-big5", TO_GB | FAILING | AT_END_WITH_LAST, []),
         ("big5-page", TO_GB | MIXED | abandon_at(1), []), ("count-carry", TO_GB | MIXED | abandon_at(3), [5]),
         ("gb2312-page", TO_BIG5 | IDENTITY | FLUSH | abandon_at(4), [1]),
+        ("utf8-big5-page", TO_GB | MIXED, [5, 1]), ("utf8-gb2312-page", TO_BIG5 | MIXED | FLUSH, [2, 7]),
+        ("utf8-malformed", TO_GB | MIXED | AT_END_WITH_LAST, [1]), ("utf8-malformed", TO_BIG5 | IDENTITY, [3]),
+        ("utf8-big5-page", TO_GB | MIXED | abandon_at(2), [4]),
     ],
 }
 

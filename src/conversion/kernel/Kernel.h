@@ -48,9 +48,10 @@ struct Rewrites {
 struct Block {
     const unsigned char* first;
     const unsigned char* end;
-    bool atEnd;        // the file ends with this block
+    bool atEnd; // the file ends with this block
     char* base;
-    const std::uint16_t* answers; // AnswerTable.h
+    const std::uint16_t* answers;     // double-byte text: AnswerTable.h
+    const std::uint32_t* utf8Answers; // UTF-8 text: Utf8Path.h
     const Rewrites* rewrites;
 };
 
@@ -58,7 +59,7 @@ struct Block {
 enum class Stop {
     Done,      // every byte of the block is taken
     Tail,      // the bytes left mean something only with those of the next block (never at the end)
-    Unknown,   // the character at `in` has no answer yet: the dictionary is to be asked
+    Unknown,   // the character at `in` has no answer yet, or one that cannot be used: the dictionary is to be asked
     MarksFull, // a line has ended with replacements waiting and no mark left: they are to be shown
 };
 
@@ -76,7 +77,8 @@ using ConvertFunction = Progress (*)(const Block& block, const unsigned char* in
 
 struct Kernel {
     std::string_view name;
-    ConvertFunction convert;
+    ConvertFunction convert;     // text in Big5 or GB2312
+    ConvertFunction convertUtf8; // text in UTF-8
 };
 
 // The kernels this processor runs, the fastest first: every test goes through each of them.
@@ -84,9 +86,11 @@ std::span<const Kernel> Kernels() noexcept;
 
 // The portable kernel: 8 bytes at a time where nothing needs a look, and the byte path.
 Progress ConvertPortable(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
+Progress ConvertUtf8Portable(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
 #if defined(__SSE2__)
 // 64-byte windows made of SSE2 steps, and the byte path for what they leave.
 Progress ConvertSse2(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
+Progress ConvertUtf8Sse2(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
 #endif
 
 } // namespace fanjian::kernel

@@ -6,9 +6,9 @@ std::span<const Kernel> Kernels() noexcept
 {
     static constexpr Kernel kKernels[] = {
 #if defined(__SSE2__)
-        {"sse2", &ConvertSse2},
+        {"sse2", &ConvertSse2, &ConvertUtf8Sse2},
 #endif
-        {"portable", &ConvertPortable},
+        {"portable", &ConvertPortable, &ConvertUtf8Portable},
     };
     return kKernels;
 }

@@ -1,5 +1,6 @@
 #include "conversion/kernel/BytePath.h"
 #include "conversion/kernel/Kernel.h"
+#include "conversion/kernel/Utf8Path.h"
 
 namespace fanjian::kernel {
 
@@ -13,6 +14,22 @@ Progress ConvertPortable(const Block& given, const unsigned char* in, char* o, L
     for (;;) {
         at.in = CopyPlainWords(at.in, block.end, at.o);
         if (at.in == block.end || !ByteStep(block, at, marks, stop))
+            break;
+    }
+    return Leave(at, marks, stop);
+}
+
+// The same for UTF-8 text: sequences take the UTF-8 byte path.
+Progress ConvertUtf8Portable(const Block& given, const unsigned char* in, char* o, LineMarks& marks)
+{
+    const Block block = given;
+    Cursor at{in, o, marks.waiting, marks.lineStart};
+    Stop stop = Stop::Done;
+    for (;;) {
+        at.in = CopyPlainWords(at.in, block.end, at.o);
+        if (at.in == block.end)
+            break;
+        if (*at.in >= 0x80 ? !Utf8Step(block, at, stop) : !ByteStep(block, at, marks, stop))
             break;
     }
     return Leave(at, marks, stop);

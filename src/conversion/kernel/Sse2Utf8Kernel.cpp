@@ -1,0 +1,182 @@
+// The SSE2 kernel for UTF-8 text. SSE2 is part of every x86-64 processor; elsewhere the portable
+// kernel runs.
+#if defined(__SSE2__)
+
+#include "conversion/kernel/BytePath.h"
+#include "conversion/kernel/Declarations.h"
+#include "conversion/kernel/Kernel.h"
+#include "conversion/kernel/Sse2Steps.h"
+#include "conversion/kernel/Utf8Path.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include <emmintrin.h>
+
+namespace fanjian::kernel {
+
+namespace {
+
+// The kinds of 64 bytes of UTF-8 text, as bit masks (bit i for byte i), copied to `copy` while
+// they are looked at; the two bytes after them count for the characters that end there.
+struct Utf8WindowKinds {
+    std::uint64_t high;         // 0x80 and above
+    std::uint64_t threeBytes;   // E0..EF followed by two continuation bytes: a character of three bytes
+    std::uint64_t lineEnds;     // CR, LF
+    std::uint64_t declarations; // 'c' or 'C' before h or o, which may start a declaration
+};
+
+inline Utf8WindowKinds LookAtUtf8Window(const unsigned char* in, unsigned char* copy)
+{
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    std::uint64_t high = 0;
+    std::uint64_t continuations = 0;
+    std::uint64_t leads = 0;
+    std::uint64_t lineEnds = 0;
+    std::uint64_t declarations = 0;
+    for (int looked = 0; looked < 64; looked += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked));
+        const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked + 1)), caseBit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + looked), bytes);
+        // 0x80..0xBF are the signed bytes below -64.
+        const __m128i continuation = _mm_cmplt_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xC0)));
+        const __m128i lead = _mm_cmpeq_epi8(_mm_and_si128(bytes, _mm_set1_epi8(static_cast<char>(0xF0))),
+                                            _mm_set1_epi8(static_cast<char>(0xE0)));
+        const __m128i declaration =
+            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), _mm_set1_epi8('c')),
+                          _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('h')), _mm_cmpeq_epi8(next, _mm_set1_epi8('o'))));
+        const __m128i lineEnd =
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+        high |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes))) << looked;
+        continuations |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(continuation))) << looked;
+        leads |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lead))) << looked;
+        lineEnds |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lineEnd))) << looked;
+        declarations |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(declaration))) << looked;
+    }
+    // The 65th and 66th bytes.
+    const std::uint64_t after = (in[64] & 0xC0) == 0x80 ? 1u : 0u;
+    const std::uint64_t afterNext = (in[65] & 0xC0) == 0x80 ? 1u : 0u;
+    const std::uint64_t secondBytes = continuations >> 1 | after << 63;
+    const std::uint64_t thirdBytes = continuations >> 2 | after << 62 | afterNext << 63;
+    return {high, leads & secondBytes & thirdBytes, lineEnds, declarations};
+}
+
+// The code point of the three-byte character at `in`. Its bytes need no check beyond their shape:
+// what an overlong form or a surrogate gives has no entry of the kind kUtf8ThreeBytes.
+inline std::uint32_t CodePointOfThree(const unsigned char* in)
+{
+    return static_cast<std::uint32_t>((in[0] & 0x0F) << 12 | (in[1] & 0x3F) << 6 | (in[2] & 0x3F));
+}
+
+// Converts the text from `at.in` (a character start) 64 bytes at a time, for as long as no byte
+// needs a look of its own, and stops at a declaration to rewrite, a sequence other than a
+// character of three bytes, a character whose answer is not one of three bytes, or where fewer
+// than kWindowReach bytes are left. False when it stopped after a line end that found no mark
+// left (Stop::MarksFull).
+//
+// The characters of three bytes, most of the Chinese text, are replaced in the window's copy, and
+// the copy is then written out line by line.
+inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
+{
+    const unsigned char* in = at.in;
+    const std::uint32_t* const answers = block.utf8Answers;
+    alignas(16) unsigned char copy[2 * 64 + 16] = {};
+    while (block.end - in >= kWindowReach) {
+        const Utf8WindowKinds kinds = LookAtUtf8Window(in, copy);
+        const std::uint64_t characters = kinds.threeBytes;
+        const std::uint64_t inCharacters = characters | characters << 1 | characters << 2;
+        // Any other byte 0x80 or above, and a character that runs past the window, stop it.
+        std::uint64_t stops = (kinds.high & ~inCharacters) | (characters & (std::uint64_t{3} << 62));
+        std::uint64_t declarations = kinds.declarations & Below(stops != 0 ? std::countr_zero(stops) : 64);
+        while (declarations != 0) {
+            const int place = std::countr_zero(declarations);
+            if (StartsDeclaration(std::string_view(reinterpret_cast<const char*>(in + place), kLongestDeclaration),
+                                  *block.rewrites)) {
+                stops |= std::uint64_t{1} << place;
+                break;
+            }
+            declarations &= declarations - 1;
+        }
+        int limit = stops != 0 ? std::countr_zero(stops) : 64;
+        bool goesOn = stops == 0;
+
+        std::uint64_t replacedHere = 0;
+        for (std::uint64_t left = characters & Below(limit); left != 0; left &= left - 1) {
+            const int place = std::countr_zero(left);
+            const std::uint32_t entry = answers[CodePointOfThree(in + place)];
+            if ((entry & kUtf8Kinds) == kUtf8ThreeBytes) {
+                std::memcpy(copy + place, &entry, 2);
+                copy[place + 2] = static_cast<unsigned char>(entry >> 16);
+                replacedHere |= std::uint64_t{1} << place;
+            } else if ((entry & kUtf8Kinds) != kUtf8NoRow) {
+                limit = place;
+                goesOn = false;
+                break;
+            }
+        }
+
+        int from = 0;    // the first byte of the window not yet written
+        int counted = 0; // the replacements before this place are in `at.waiting`
+        for (std::uint64_t lineEnds = kinds.lineEnds & Below(limit); lineEnds != 0; lineEnds &= ~Below(from)) {
+            const int stop = std::countr_zero(lineEnds);
+            Copy64(copy + from, at.o);
+            at.o += stop - from;
+            at.waiting += static_cast<std::size_t>(CountPlaces(replacedHere & Below(stop) & ~Below(counted)));
+            counted = stop;
+            // The 65th byte may be the LF of a CR that ends the window.
+            from = stop + (in[stop] == '\r' && in[stop + 1] == '\n' ? 2 : 1);
+            if (!EndLine(at, block.base, marks)) {
+                at.in = in + from;
+                return false;
+            }
+        }
+        at.waiting += static_cast<std::size_t>(CountPlaces(replacedHere & ~Below(counted)));
+        if (from < limit) {
+            Copy64(copy + from, at.o);
+            at.o += limit - from;
+            from = limit;
+        }
+        in += from;
+        if (!goesOn)
+            break;
+    }
+    at.in = in;
+    return true;
+}
+
+} // namespace
+
+// The windows take the text for as long as they can; what they leave, and the last bytes of a
+// block, take the byte paths.
+Progress ConvertUtf8Sse2(const Block& given, const unsigned char* in, char* o, LineMarks& marks)
+{
+    // A copy of its own, which no store through the output can be taken to change.
+    const Block block = given;
+    Cursor at{in, o, marks.waiting, marks.lineStart};
+    Stop stop = Stop::Done;
+    for (;;) {
+        if (block.end - at.in >= kWindowReach) {
+            if (!ConvertUtf8Windows(block, at, marks)) {
+                stop = Stop::MarksFull;
+                break;
+            }
+            if (block.end - at.in < kWindowReach)
+                continue;
+            // A byte the windows leave to the byte paths.
+        } else {
+            at.in = CopyPlain(at.in, block.end, at.o);
+            if (at.in == block.end)
+                break;
+        }
+        if (*at.in >= 0x80 ? !Utf8Step(block, at, stop) : !ByteStep(block, at, marks, stop))
+            break;
+    }
+    return Leave(at, marks, stop);
+}
+
+} // namespace fanjian::kernel
+
+#endif
