@@ -2,9 +2,10 @@
 // are fanjian-convert's, as users run it.)
 //
 //   fanjian_headless open PROGRAM_DIR [TIMES]          median time of CharacterDictionary::Open
-//   fanjian_headless convert t2s|s2t FILE PROGRAM_DIR [TIMES [silent]]
+//   fanjian_headless convert t2s|s2t[-utf8] FILE PROGRAM_DIR [TIMES [silent]]
 //                                                     the converter alone, in memory: FILE read once,
-//                                                     then converted TIMES times (default 9)
+//                                                     then converted TIMES times (default 9); with
+//                                                     -utf8, FILE is read as UTF-8
 //
 // convert hands the converter the file in blocks of the run's read size, each with the tail left of
 // the one before, into an output buffer emptied at the run's write size, as a run does, without any
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <time.h>
@@ -33,7 +35,7 @@ namespace {
 int Usage()
 {
     std::fputs("usage: fanjian_headless open PROGRAM_DIR [TIMES]\n"
-               "       fanjian_headless convert t2s|s2t FILE PROGRAM_DIR [TIMES [silent]]\n",
+               "       fanjian_headless convert t2s|s2t[-utf8] FILE PROGRAM_DIR [TIMES [silent]]\n",
                stderr);
     return 2;
 }
@@ -103,8 +105,8 @@ struct ConvertPass {
     std::uint64_t replaced;
 };
 
-ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, const fanjian::CharacterDictionary& dictionary,
-                            std::string_view text, bool silent)
+ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, fanjian::TextEncoding encoding,
+                            const fanjian::CharacterDictionary& dictionary, std::string_view text, bool silent)
 {
     CountingView counting;
     fanjian::SilentProgressView silentView;
@@ -115,6 +117,7 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, const fanjia
     const double cpuStart = ThreadCpuMs();
     const auto start = std::chrono::steady_clock::now();
     fanjian::LineConverter converter(direction, dictionary, view);
+    converter.UseEncoding(encoding);
     std::size_t from = 0; // the first byte not yet taken
     std::size_t read = 0; // the bytes "read" so far
     for (;;) {
@@ -143,9 +146,12 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, const fanjia
 int main(int argc, char** argv)
 {
     if (argc >= 5 && std::strcmp(argv[1], "convert") == 0) {
-        const bool toGb = std::strcmp(argv[2], "t2s") == 0;
-        if (!toGb && std::strcmp(argv[2], "s2t") != 0)
+        const std::string_view how = argv[2];
+        const bool toGb = how.starts_with("t2s");
+        const bool utf8 = how.ends_with("-utf8");
+        if (how.substr(0, 3) != (toGb ? "t2s" : "s2t") || how.size() != (utf8 ? 8u : 3u))
             return Usage();
+        const auto encoding = utf8 ? fanjian::TextEncoding::Utf8 : fanjian::TextEncoding::CodePage;
         const auto direction = toGb ? fanjian::ConversionDirection::TraditionalToSimplified
                                     : fanjian::ConversionDirection::SimplifiedToTraditional;
         const int times = argc >= 6 ? std::max(1, std::atoi(argv[5])) : 9;
@@ -155,7 +161,7 @@ int main(int argc, char** argv)
         dictionary.Open(argv[4]);
         std::vector<ConvertPass> passes;
         for (int i = 0; i < times; ++i)
-            passes.push_back(ConvertInMemory(direction, dictionary, text, silent));
+            passes.push_back(ConvertInMemory(direction, encoding, dictionary, text, silent));
         for (const ConvertPass& pass : passes) {
             if (pass.outputBytes != passes[0].outputBytes || pass.replaced != passes[0].replaced) {
                 std::fputs("convert: the passes gave different outputs\n", stderr);

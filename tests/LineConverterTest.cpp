@@ -27,7 +27,8 @@ protected:
     void SetUp() override
     {
         // 國 B0EA <-> 国 B9FA, 中 A4A4 <-> 中 D6D0, the Big5 pair A4 63 (勺) <-> GB B0A1 (啊), and
-        // in UTF-8 two bytes for three (· A150 <-> ・ A1A4) and two for two (Α A344 <-> A6A1).
+        // in UTF-8 three bytes for two (— A158 <-> — A1AA, after ‧ A145 <-> · A1A4) and two for
+        // two (Α A344 <-> A6A1).
         // The row for C0C0 (擬) has no gb value, so looking it up fails.
         WriteDatabase(dir_.path() / "mervik.pcx",
                       "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
@@ -35,7 +36,8 @@ protected:
                       "INSERT INTO MERVIK VALUES (42148, 54992);"
                       "INSERT INTO MERVIK VALUES (42083, 45217);"
                       "INSERT INTO MERVIK VALUES (49344, NULL);"
-                      "INSERT INTO MERVIK VALUES (41296, 41380);"
+                      "INSERT INTO MERVIK VALUES (41285, 41380);"
+                      "INSERT INTO MERVIK VALUES (41304, 41386);"
                       "INSERT INTO MERVIK VALUES (41796, 42657);"
                       // Answers whose bytes hold a line break: written out, they would split the
                       // line in two.
@@ -298,14 +300,14 @@ TEST_P(LineConverterTest, ConvertsUtf8TextInUtf8)
         std::uint64_t count;
     } cases[] = {
         {"國中a", "国中a", 2},
-        {"勺·Α", "啊・Α", 3},
+        {"勺‧Α—", "啊·Α—", 4},
         // No row, a character no code page here holds, four bytes, and the byte order mark.
         {"丰é𠀀\xEF\xBB\xBF", "丰é𠀀\xEF\xBB\xBF", 0},
         // Bytes that are no character pass as they are: a lone continuation byte, overlong forms
         // (of · too), a surrogate, bytes no sequence starts with, a sequence cut short.
         {"\x80\xC0\xB7\xE0\x82\xB7\xED\xA0\x80\xF5\xFF\xE5\x9C國", "\x80\xC0\xB7\xE0\x82\xB7\xED\xA0\x80\xF5\xFF\xE5\x9C国", 1},
-        // The charset stays what the page says; the language is retargeted.
-        {R"(<meta charset="big5" content="zh-tw">)", R"(<meta charset="big5" content="zh-cn">)", 0},
+        // A page that says charset=utf-8 keeps it; the language is retargeted.
+        {R"(<meta charset="utf-8" content="zh-tw">)", R"(<meta charset="utf-8" content="zh-cn">)", 0},
     };
     std::string all;
     std::string allOut;
@@ -323,10 +325,11 @@ TEST_P(LineConverterTest, ConvertsUtf8TextInUtf8)
     std::uint64_t count = 0;
     EXPECT_EQ(ConvertUtf8(kToGb, all, &count), allOut + "\r\n");
     EXPECT_EQ(count, allCount);
-    const std::string back = std::string(70, 'x') + "国中啊・Α丰";
-    const std::string backOut = std::string(70, 'x') + "國中勺·Α丰";
+    // Back, with an overlong form of · among them.
+    const std::string back = std::string(70, 'x') + "国中啊·Α—丰\xE0\x82\xB7";
+    const std::string backOut = std::string(70, 'x') + "國中勺‧Α—丰\xE0\x82\xB7";
     EXPECT_EQ(ConvertUtf8(kToBig5, back + back, &count), backOut + backOut + "\r\n");
-    EXPECT_EQ(count, 10u);
+    EXPECT_EQ(count, 12u);
 
     // A row that names no character fails the line, as in Big5 text, after the replacements before.
     RecordingView view;
@@ -347,11 +350,12 @@ TEST(CodePageTest, ReadsAndWritesAsTheSystemsConvertersDo)
     EXPECT_EQ(big5.Code(u'国'), 0);
     const fanjian::CodePage& gb = fanjian::CodePage::Gb();
     EXPECT_EQ(gb.Character(0xB9FA), u'国');
-    // GB2312's reading of a code comes before GBK's (A1A4 is ・ there, · in GBK), and a character
-    // only GBK holds has its GBK code.
-    EXPECT_EQ(gb.Character(0xA1A4), u'・');
-    EXPECT_EQ(gb.Code(u'・'), 0xA1A4);
-    EXPECT_EQ(gb.Code(u'·'), 0);
+    // GB2312's middle dot and dash read as GBK and browsers read them, and a character only GBK
+    // holds.
+    EXPECT_EQ(gb.Character(0xA1A4), u'·');
+    EXPECT_EQ(gb.Code(u'·'), 0xA1A4);
+    EXPECT_EQ(gb.Code(u'—'), 0xA1AA);
+    EXPECT_EQ(gb.Code(u'・'), 0);
     EXPECT_EQ(gb.Character(0x8140), u'丂');
     EXPECT_EQ(gb.Code(u'丂'), 0x8140);
 }
@@ -435,7 +439,7 @@ TEST_P(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
                              "CONTENT=\"zh-TW charset='big5' x" + Bytes("B0EA A5") + "\rcharset=\"BIG5\"" +
                              Bytes("A4 0D 0A") + "\n" + longLine + longLine.substr(5) + Bytes("B0") + "charset=big5";
     // The same in UTF-8, with characters of two, three and four bytes, and sequences cut short.
-    const std::string utf8Line = "<p class=\"x\">國中丰国中啊·charset=big5 \x80中國國\xFF0123456789 <meta content=\"zh-TW\">"
+    const std::string utf8Line = "<p class=\"x\">國中丰国中啊·charset=big5 \x80中國國\xFF" "0123456789 <meta content=\"zh-TW\">"
                                  "中\xE5\x9C國中中𠀀\xE5\n";
     const std::string utf8Text = "國a content=\"zh-tw 勺\r\n中\xE5\x9C\r國\xC2\n" + utf8Line + utf8Line.substr(5) + "国";
     for (const auto& [encoding, input] : {std::pair{fanjian::TextEncoding::CodePage, text},
@@ -464,6 +468,48 @@ TEST_P(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
             LineConverter converter(direction, dictionary_, wholeView, Kernel());
             converter.UseEncoding(encoding);
             EXPECT_EQ(ConvertInBlocks(converter, input, everyByte), expected);
+        }
+    }
+}
+
+TEST_P(LineConverterTest, TellsUtf8FromBig5AsItReads)
+{
+    using fanjian::TextEncoding;
+    // What each text is taken as, and what it gives; every text also in blocks of 7 bytes, so
+    // that characters are cut between blocks.
+    const struct {
+        std::string in;
+        TextEncoding encoding;
+    } cases[] = {
+        {"<meta charset=big5>\nabc", TextEncoding::CodePage},   // ASCII only
+        {"abc\n" + Bytes("B0EA A4A4") + "x", TextEncoding::CodePage},
+        {"abc\n國中x\n" + std::string(300, 'y') + "國", TextEncoding::Utf8},
+        {"\xEF\xBB\xBF<meta charset=big5>", TextEncoding::Utf8}, // the byte order mark
+        {"國中" + std::string(300, 'y') + Bytes("B0EA"), TextEncoding::CodePage}, // UTF-8 up to its last bytes
+        {"國\xE5\x9C", TextEncoding::CodePage},                   // ... cut short at the end
+    };
+    for (const auto& c : cases) {
+        for (const std::size_t blockSize : {c.in.size(), std::size_t{7}}) {
+            std::vector<std::size_t> splits;
+            for (std::size_t at = blockSize; at < c.in.size(); at += blockSize)
+                splits.push_back(at);
+            RecordingView view;
+            LineConverter converter(kToGb, dictionary_, view, Kernel());
+            converter.StartFileOfUnknownEncoding();
+            std::string out;
+            try {
+                out = ConvertInBlocks(converter, c.in, splits);
+            } catch (const fanjian::NotUtf8&) {
+                converter.RestartFile();
+                out = ConvertInBlocks(converter, c.in, splits);
+            }
+            EXPECT_EQ(converter.Encoding(), c.encoding) << c.in;
+            LineConverter known(kToGb, dictionary_, view_, Kernel());
+            known.UseEncoding(c.encoding);
+            std::string expected;
+            known.ConvertLines(c.in, true, expected);
+            EXPECT_EQ(out, expected) << c.in << " in blocks of " << blockSize;
+            EXPECT_EQ(converter.ConvertedCount(), known.ConvertedCount()) << c.in;
         }
     }
 }

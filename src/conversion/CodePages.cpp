@@ -69,8 +69,6 @@ CodePage::CodePage() : characters_(new char16_t[kCodes]()), codes_(new std::uint
 
 // Each character gets the code that the first of `writers` able to write it writes, provided the
 // code page holds the character at that code; a character with one code only simply gets that.
-// (So the two duplicated Big5 ideographs get one code each, and a character that GB2312 and GBK
-// both hold keeps its GB2312 code.)
 void CodePage::AssignCodes(std::initializer_list<const char*> writers)
 {
     constexpr std::uint16_t kSeveral = 0xFFFF; // no double-byte code: its trail byte is no trail byte
@@ -123,9 +121,8 @@ const CodePage& CodePage::Gb()
 {
     static const CodePage page = [] {
         CodePage gb;
-        gb.AddCharacters("EUC-CN", 0xA1, 0xF7, [](unsigned t) { return t >= 0xA1 && t <= 0xFE; });
         gb.AddCharacters("GBK", 0x81, 0xFE, [](unsigned t) { return t >= 0x40 && t <= 0xFE && t != 0x7F; });
-        gb.AssignCodes({"EUC-CN", "GBK"});
+        gb.AssignCodes({"GBK"});
         return gb;
     }();
     return page;

@@ -13,8 +13,8 @@ class CodePage {
 public:
     // CP950, as glibc's BIG5 converter reads and writes it.
     static const CodePage& Big5();
-    // GB2312 (EUC-CN), then the codes GBK adds beyond it; a character both hold keeps its GB2312
-    // code.
+    // GBK, which holds GB2312, as browsers read pages labelled gb2312 too: A1A4 is U+00B7 and
+    // A1AA the dash U+2014 (which glibc's EUC-CN reads as U+30FB and U+2015).
     static const CodePage& Gb();
 
     // The character a code stands for, or 0.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace fanjian {
@@ -20,6 +21,15 @@ CountReporter::CountReporter(ProgressView& view) : view_(view), viewSkips_(view.
     *o++ = '0';
     o = std::copy(kCountSuffix.begin(), kCountSuffix.end(), o);
     countLength_ = static_cast<std::size_t>(o - countText_);
+}
+
+void CountReporter::SetCount(std::uint64_t count)
+{
+    const std::string digits = std::to_string(count);
+    char* o = std::copy(digits.begin(), digits.end(), countText_ + kCountPrefixLength);
+    o = std::copy(kCountSuffix.begin(), kCountSuffix.end(), o);
+    countLength_ = static_cast<std::size_t>(o - countText_);
+    count_ = count;
 }
 
 void CountReporter::StartBlock(std::size_t lineStart) noexcept

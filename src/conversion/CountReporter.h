@@ -37,6 +37,8 @@ public:
 
     // Characters replaced and shown so far.
     std::uint64_t Count() const noexcept { return count_; }
+    // Sets the count back to an earlier one; the next replacement shown counts on from there.
+    void SetCount(std::uint64_t count);
 
 private:
     // Advances the count text past a last digit 9.

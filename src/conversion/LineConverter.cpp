@@ -79,55 +79,58 @@ void LineConverter::LookUp(std::uint16_t code)
     kernel::AnswerFor(answers_.get(), code) = put;
 }
 
+void LineConverter::StartFileOfUnknownEncoding()
+{
+    UseEncoding(TextEncoding::Utf8);
+    detecting_ = true;
+    sawSequence_ = false;
+    fileStartCount_ = reporter_.Count();
+}
+
+void LineConverter::RestartFile()
+{
+    reporter_.SetCount(fileStartCount_);
+    UseEncoding(TextEncoding::CodePage);
+    inLine_ = false;
+}
+
 void LineConverter::UseEncoding(TextEncoding encoding)
 {
-    if (encoding == TextEncoding::Utf8 && !utf8Answers_)
-        BuildUtf8Answers();
+    detecting_ = false;
+    if (encoding == TextEncoding::Utf8 && !utf8Answers_) {
+        const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
+        try {
+            utf8Source_ = toGb ? &CodePage::Big5() : &CodePage::Gb();
+            utf8Target_ = toGb ? &CodePage::Gb() : &CodePage::Big5();
+        } catch (const std::system_error& error) {
+            throw DictionaryError(std::string("UTF-8 text cannot be converted: ") + error.what());
+        }
+        utf8Answers_.reset(static_cast<std::uint32_t*>(std::calloc(kernel::kUtf8AnswerCount, sizeof(std::uint32_t))));
+        if (!utf8Answers_)
+            throw std::bad_alloc();
+    }
     encoding_ = encoding;
 }
 
-// The source code page's code for each character, the dictionary's answer for that code, and the
+// The source code page's code for the character, the dictionary's answer for that code, and the
 // character the answer stands for in the target code page, in UTF-8.
-void LineConverter::BuildUtf8Answers()
+void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end)
 {
-    const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
-    const CodePage* source;
-    const CodePage* target;
-    try {
-        source = toGb ? &CodePage::Big5() : &CodePage::Gb();
-        target = toGb ? &CodePage::Gb() : &CodePage::Big5();
-    } catch (const std::system_error& error) {
-        throw DictionaryError(std::string("UTF-8 text cannot be converted: ") + error.what());
-    }
-    const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
-    std::unique_ptr<std::uint32_t[]> table(new std::uint32_t[kernel::kUtf8AnswerCount]);
-    for (std::size_t c = 0; c < kernel::kUtf8AnswerCount; ++c) {
-        const auto character = static_cast<char16_t>(c);
-        std::uint32_t entry = kernel::kUtf8NoRow;
-        if (const std::uint16_t code = source->Code(character); code != 0) {
-            try {
-                if (const std::optional<std::uint16_t> answer = answers.Lookup(code)) {
-                    const char16_t put = target->Character(*answer);
-                    entry = put != 0 ? kernel::Utf8Answer(character, put) : kernel::kUtf8Unusable;
-                }
-            } catch (const DictionaryError&) {
-                entry = kernel::kUtf8Unusable; // fails when a character needs it
-            }
-        }
-        table[c] = entry;
-    }
-    utf8Answers_ = std::move(table);
-}
-
-void LineConverter::ThrowUnusableUtf8(const unsigned char* in, const unsigned char* end) const
-{
-    const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
     const auto character = static_cast<char16_t>(kernel::ReadSequence(in, end).codePoint);
-    const std::uint16_t code = (toGb ? CodePage::Big5() : CodePage::Gb()).Code(character);
-    const std::optional<std::uint16_t> answer = dictionary_.Lookup(direction_, code); // throws for a row without a value
-    throw DictionaryError("the dictionary row for " + RowName(direction_, code) + " answers " +
-                          std::to_string(answer.value_or(0)) + ", which is no " + (toGb ? "GB2312 or GBK" : "Big5") +
-                          " character: it cannot be written in UTF-8");
+    std::uint32_t entry = kernel::kUtf8NoRow;
+    if (const std::uint16_t code = utf8Source_->Code(character); code != 0) {
+        if (const std::optional<std::uint16_t> answer = dictionary_.Lookup(direction_, code)) {
+            const char16_t put = utf8Target_->Character(*answer);
+            if (put == 0) {
+                const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
+                throw DictionaryError("the dictionary row for " + RowName(direction_, code) + " answers " +
+                                      std::to_string(*answer) + ", which is no " + (toGb ? "GB2312 or GBK" : "Big5") +
+                                      " character: it cannot be written in UTF-8");
+            }
+            entry = kernel::Utf8Answer(character, put);
+        }
+    }
+    utf8Answers_[character] = entry;
 }
 
 std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)
@@ -154,16 +157,14 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
     char* const base = out.data();
     reporter_.StartBlock(inLine_ ? kNoLineStart : start);
     const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
-    const bool utf8 = encoding_ == TextEncoding::Utf8;
-    const kernel::Block bytes{first,
-                              first + block.size(),
-                              atEnd,
-                              base,
-                              answers_.get(),
-                              utf8Answers_.get(),
-                              utf8 ? (toGb ? &kernel::kToSimplifiedUtf8 : &kernel::kToTraditionalUtf8)
-                                   : (toGb ? &kernel::kToSimplified : &kernel::kToTraditional)};
-    const kernel::ConvertFunction convert = utf8 ? kernel_->convertUtf8 : kernel_->convert;
+    kernel::Block bytes{first,
+                        first + block.size(),
+                        atEnd,
+                        base,
+                        answers_.get(),
+                        utf8Answers_.get(),
+                        toGb ? &kernel::kToSimplified : &kernel::kToTraditional,
+                        detecting_};
 
     // The kernel converts the characters first, and the reporter shows them afterwards, all in
     // order, mostly once for the whole block: the view sees no output, and nothing but the count
@@ -173,14 +174,25 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
     try {
         kernel::Progress step{first, base + start, kernel::Stop::Done};
         for (;;) {
-            step = convert(bytes, step.in, step.o, reporter_.Marks());
+            const bool utf8 = encoding_ == TextEncoding::Utf8;
+            step = (utf8 ? kernel_->convertUtf8 : kernel_->convert)(bytes, step.in, step.o, reporter_.Marks());
+            sawSequence_ = sawSequence_ || step.sawSequence;
             if (step.stop == kernel::Stop::Done || step.stop == kernel::Stop::Tail)
                 break;
+            if (step.stop == kernel::Stop::Malformed) {
+                // Nothing but ASCII before it: what was written is what Big5 or GB2312 gives.
+                if (sawSequence_)
+                    throw NotUtf8();
+                encoding_ = TextEncoding::CodePage;
+                detecting_ = bytes.strictUtf8 = false;
+                continue;
+            }
             reporter_.ShowWaiting();
             if (step.stop == kernel::Stop::Unknown) {
                 if (utf8)
-                    ThrowUnusableUtf8(step.in, bytes.end);
-                LookUp(kernel::CodeAt(step.in));
+                    LookUpUtf8(step.in, bytes.end);
+                else
+                    LookUp(kernel::CodeAt(step.in));
             }
         }
         reporter_.ShowWaiting();
@@ -194,6 +206,11 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
             out.insert(out.end(), {'\r', '\n'});
             inLine_ = false;
             reporter_.StartBlock(out.size());
+        }
+        if (atEnd && detecting_) {
+            // Only ASCII: read alike either way, it is no UTF-8 text.
+            encoding_ = sawSequence_ ? TextEncoding::Utf8 : TextEncoding::CodePage;
+            detecting_ = false;
         }
         return static_cast<std::size_t>(step.in - first);
     } catch (...) {

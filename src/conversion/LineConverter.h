@@ -9,16 +9,27 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace fanjian {
 
 class CharacterDictionary;
+class CodePage;
 
 // How the bytes of a file are read: as Big5 or GB2312 double-byte text, or as UTF-8.
 enum class TextEncoding { CodePage, Utf8 };
+
+// Thrown by LineConverter::ConvertLines for a file whose encoding it tells as it reads: the file,
+// read as UTF-8 so far, is none. It is to be converted again from its start, as Big5 or GB2312
+// (LineConverter::RestartFile).
+class NotUtf8 : public std::exception {
+public:
+    const char* what() const noexcept override { return "the text is not UTF-8 after all"; }
+};
 
 // Converts the lines of one run, character by character, through the dictionary, and retargets
 // the page declarations (charset=big5 <-> charset=gb2312, content="zh-tw <-> content="zh-cn).
@@ -77,6 +88,19 @@ public:
     // the code pages).
     void UseEncoding(TextEncoding encoding);
 
+    // Starts a file whose encoding the converter tells from its bytes as they come: it is UTF-8
+    // when it is well-formed UTF-8 throughout and holds a character of more than one byte (a byte
+    // order mark counts), else Big5 or GB2312. While only ASCII has come, both read alike; the
+    // first byte that is no UTF-8 character before any that is decides for Big5 or GB2312 then
+    // and there. After a UTF-8 character, such a byte makes ConvertLines throw NotUtf8.
+    void StartFileOfUnknownEncoding();
+    // After NotUtf8: the count goes back to where it stood when the file started (the view sees
+    // it with the next replacement), and the file is to be converted again from its start, as
+    // Big5 or GB2312.
+    void RestartFile();
+    // How the file's bytes so far were read; once its last block is converted, what it is.
+    TextEncoding Encoding() const noexcept { return encoding_; }
+
     // One line without its terminator, converted (no CR LF added).
     std::string ConvertLine(std::string_view line);
 
@@ -90,10 +114,8 @@ private:
     // Puts the dictionary's answer for a character code into answers_; throws when the row cannot
     // be used.
     void LookUp(std::uint16_t code);
-    // Fills utf8Answers_ from the dictionary.
-    void BuildUtf8Answers();
-    // Throws the reason the character of the UTF-8 sequence at `in` cannot be converted.
-    [[noreturn]] void ThrowUnusableUtf8(const unsigned char* in, const unsigned char* end) const;
+    // The same for the character of the UTF-8 sequence at `in`, into utf8Answers_.
+    void LookUpUtf8(const unsigned char* in, const unsigned char* end);
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
@@ -102,13 +124,18 @@ private:
     // What to write for a double-byte character (kernel/AnswerTable.h), filled in as characters
     // come.
     struct FreeTable {
-        void operator()(std::uint16_t* table) const noexcept { std::free(table); }
+        void operator()(void* table) const noexcept { std::free(table); }
     };
     std::unique_ptr<std::uint16_t[], FreeTable> answers_;
     // The same for UTF-8 text, indexed by code point (kernel/Utf8Path.h), made for the first file
-    // in UTF-8.
-    std::unique_ptr<std::uint32_t[]> utf8Answers_;
+    // in UTF-8, with the code pages it goes through.
+    std::unique_ptr<std::uint32_t[], FreeTable> utf8Answers_;
+    const CodePage* utf8Source_ = nullptr;
+    const CodePage* utf8Target_ = nullptr;
     TextEncoding encoding_ = TextEncoding::CodePage;
+    bool detecting_ = false;   // the encoding is told from the bytes: UTF-8 so far
+    bool sawSequence_ = false; // ... with a character of more than one byte among them
+    std::uint64_t fileStartCount_ = 0;
     bool inLine_ = false; // bytes of a line without its terminator have been taken
 };
 

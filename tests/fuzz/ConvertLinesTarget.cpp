@@ -7,9 +7,10 @@
 // one byte L, L bytes of block sizes (each byte modulo 24, used in turn until the text runs out;
 // 0 hands the tail over again with nothing new), then the text.
 //
-// The text is read as Big5 or GB2312 and again as UTF-8, and converted, by each kernel, once whole
-// and once in those blocks, each block with the tail the converter
-// left of the one before, as the run reads a file. Both must give the reference's bytes; after every
+// The text is read as Big5 or GB2312 and as UTF-8, and converted, by each kernel, once whole and
+// once in those blocks, each block with the tail the converter left of the one before, as the run
+// reads a file; and once more in the encoding told from its bytes. All must give the reference's
+// bytes; after every
 // call the output so far is a prefix of it, LineStart() tells where the unfinished line begins, the
 // tail is at most kMaxTail, and atEnd takes every byte. A failing lookup throws DictionaryError,
 // an abandoning view its own exception; either leaves every finished line intact before the
@@ -217,6 +218,49 @@ void CheckBlocks(std::string_view text, const Plan& plan, const Setup& setup, co
 
 } // namespace
 
+// The encoding told from the bytes, in the same blocks: UTF-8 as long as they are, and the whole
+// text again as Big5 or GB2312 when they turn out not to be. It gives what the reference gives in
+// the encoding the text has, unless a lookup fails on the way.
+void CheckDetection(std::string_view text, const Plan& plan, Setup setup, const kernel::Kernel& kernel)
+{
+    setup.encoding = IsUtf8Text(text) ? TextEncoding::Utf8 : TextEncoding::CodePage;
+    const ReferenceText expected = ConvertTextReference(text, setup);
+    CheckingView view;
+    LineConverter converter(setup.direction, *setup.dictionary, view, kernel);
+    converter.StartFileOfUnknownEncoding();
+    const auto convertAll = [&] {
+        std::string out;
+        std::string pending;
+        std::size_t next = 0;
+        for (std::size_t turn = 0; next < text.size(); ++turn) {
+            const std::size_t size = plan.sizes.empty() ? text.size() : std::max<std::size_t>(plan.sizes[turn % plan.sizes.size()], 1);
+            const std::size_t to = std::min(next + size, text.size());
+            pending += text.substr(next, to - next);
+            next = to;
+            pending.erase(0, converter.ConvertLines(pending, false, out));
+        }
+        converter.ConvertLines(pending, true, out);
+        return out;
+    };
+    std::string got;
+    try {
+        try {
+            got = convertAll();
+        } catch (const NotUtf8&) {
+            FUZZ_CHECK(setup.encoding == TextEncoding::CodePage, "detection: UTF-8 text " + Hex(text) + " taken for none");
+            converter.RestartFile();
+            got = convertAll();
+        }
+    } catch (const DictionaryError&) {
+        return; // a row that cannot be used, in one reading or the other
+    }
+    if (expected.stop != Stop::None)
+        return;
+    FUZZ_CHECK(converter.Encoding() == setup.encoding, "detection: " + Hex(text) + " taken in the wrong encoding");
+    FUZZ_CHECK(got == expected.output, "detection: " + Hex(text) + " gave " + Hex(got) + ", expected " + Hex(expected.output));
+    FUZZ_CHECK(converter.ConvertedCount() == expected.replacements, "detection: count");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 2)
@@ -240,5 +284,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckBlocks(text, plan, setup, expected, kernel);
         }
     }
+    for (const kernel::Kernel& kernel : kernel::Kernels())
+        CheckDetection(text, plan, setup, kernel);
     return 0;
 }

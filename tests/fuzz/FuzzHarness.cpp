@@ -297,7 +297,7 @@ std::optional<std::pair<std::size_t, std::string>> MatchDeclaration(std::string_
 {
     const std::string lower = AsciiLower(rest.substr(0, 16));
     const std::string_view l = lower;
-    if (!retarget.charsetFrom.empty() && l.starts_with("charset=")) {
+    if (l.starts_with("charset=")) {
         std::size_t valueAt = 8;
         if (l.size() > valueAt && (l[valueAt] == '"' || l[valueAt] == '\''))
             ++valueAt;
@@ -344,13 +344,12 @@ std::string EncodeUtf8(char16_t c)
 
 // The UTF-8 line: each character the source code page holds goes through the table and comes
 // back in UTF-8; an answer that names no character of the target code page fails as a lookup does.
+// Declarations are rewritten as in any page.
 ReferenceLine ConvertUtf8LineReference(std::string_view line, const Setup& setup, std::optional<std::uint64_t> abandonAt)
 {
     const bool toGb = setup.direction == ConversionDirection::TraditionalToSimplified;
     const CodePage& source = toGb ? CodePage::Big5() : CodePage::Gb();
     const CodePage& target = toGb ? CodePage::Gb() : CodePage::Big5();
-    static constexpr Retarget kLanguageToSimplified{"", "", "content=\"zh-tw", "content=\"zh-cn"};
-    static constexpr Retarget kLanguageToTraditional{"", "", "content=\"zh-cn", "content=\"zh-tw"};
     ReferenceLine result;
     std::size_t j = 0;
     while (j < line.size()) {
@@ -373,7 +372,7 @@ ReferenceLine ConvertUtf8LineReference(std::string_view line, const Setup& setup
             result.output += line.substr(j, length);
             j += length;
         } else if (const auto declaration =
-                       MatchDeclaration(line.substr(j), toGb ? kLanguageToSimplified : kLanguageToTraditional)) {
+                       MatchDeclaration(line.substr(j), toGb ? kToSimplified : kToTraditional)) {
             result.output += declaration->second;
             j += declaration->first;
         } else {
@@ -453,6 +452,19 @@ ReferenceText ConvertTextReference(std::string_view text, const Setup& setup, st
     }
     result.lineOutputStart.push_back(result.output.size());
     return result;
+}
+
+bool IsUtf8Text(std::string_view text)
+{
+    bool sequence = false;
+    for (std::size_t j = 0; j < text.size();) {
+        const std::size_t length = DecodeUtf8(text.substr(j)).first;
+        if (length == 0)
+            return false;
+        sequence = sequence || length > 1;
+        j += length;
+    }
+    return sequence;
 }
 
 std::size_t ReferenceText::OutputLineStart(std::size_t taken, bool ended) const

@@ -112,6 +112,9 @@ struct ReferenceText {
 ReferenceText ConvertTextReference(std::string_view text, const Setup& setup,
                                    std::optional<std::uint64_t> abandonAt = std::nullopt);
 
+// A file is UTF-8 when it is well-formed UTF-8 throughout and holds a character of more than one byte.
+bool IsUtf8Text(std::string_view text);
+
 // With the identity table, the output is the input with CR LF terminators and the rewritten
 // declarations, every double-byte character counted: checks the length and the count. (Text in
 // Big5 or GB2312 only.)

@@ -32,13 +32,14 @@ struct Cursor {
     char* o;
     std::size_t waiting;   // LineMarks::waiting
     std::size_t lineStart; // LineMarks::lineStart
+    bool sawSequence;      // Progress::sawSequence
 };
 
 inline Progress Leave(const Cursor& at, LineMarks& marks, Stop stop)
 {
     marks.waiting = at.waiting;
     marks.lineStart = at.lineStart;
-    return {at.in, at.o, stop};
+    return {at.in, at.o, stop, at.sawSequence};
 }
 
 // Writes the CR LF that ends a line and starts the next one. False when the line needs a mark and

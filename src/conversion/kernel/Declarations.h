@@ -11,11 +11,9 @@
 
 namespace fanjian::kernel {
 
+// The same for pages in UTF-8: one that says charset=utf-8 keeps it.
 inline constexpr Rewrites kToSimplified{"big5", "gb2312", R"(content="zh-tw)", R"(content="zh-cn)"};
 inline constexpr Rewrites kToTraditional{"gb2312", "big5", R"(content="zh-cn)", R"(content="zh-tw)"};
-// A UTF-8 page stays UTF-8, whatever it declares: only its language is retargeted.
-inline constexpr Rewrites kToSimplifiedUtf8{"", "", R"(content="zh-tw)", R"(content="zh-cn)"};
-inline constexpr Rewrites kToTraditionalUtf8{"", "", R"(content="zh-cn)", R"(content="zh-tw)"};
 
 // The longest declaration a direction rewrites: charset= + quote + gb2312.
 inline constexpr std::size_t kLongestDeclaration = 15;
@@ -46,7 +44,7 @@ constexpr bool CanFollowDeclarationStart(unsigned char c)
 // replacement written at `o`; 0 when there is none.
 inline std::size_t RewriteDeclaration(std::string_view text, const Rewrites& rewrites, char*& o)
 {
-    if (!rewrites.charsetFind.empty() && StartsWithAnyCase(text, "charset=")) {
+    if (StartsWithAnyCase(text, "charset=")) {
         std::size_t value = 8;
         if (text.size() > value && (text[value] == '"' || text[value] == '\''))
             ++value;

@@ -53,6 +53,7 @@ struct Block {
     const std::uint16_t* answers;     // double-byte text: AnswerTable.h
     const std::uint32_t* utf8Answers; // UTF-8 text: Utf8Path.h
     const Rewrites* rewrites;
+    bool strictUtf8; // UTF-8 text: stop at bytes that are no character (Stop::Malformed)
 };
 
 // Why a kernel returned.
@@ -61,12 +62,14 @@ enum class Stop {
     Tail,      // the bytes left mean something only with those of the next block (never at the end)
     Unknown,   // the character at `in` has no answer yet, or one that cannot be used: the dictionary is to be asked
     MarksFull, // a line has ended with replacements waiting and no mark left: they are to be shown
+    Malformed, // UTF-8 text, strictly read: the bytes at `in` are no character
 };
 
 struct Progress {
     const unsigned char* in; // the first byte not taken, a character start
     char* o;                 // where the next output byte goes
     Stop stop;
+    bool sawSequence = false; // UTF-8 text: a character of more than one byte was taken
 };
 
 // Converts the block from `in` (a character start) on, writing at `o`, until it has to stop.

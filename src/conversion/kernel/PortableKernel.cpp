@@ -9,7 +9,7 @@ Progress ConvertPortable(const Block& given, const unsigned char* in, char* o, L
 {
     // A copy of its own, which no store through the output can be taken to change.
     const Block block = given;
-    Cursor at{in, o, marks.waiting, marks.lineStart};
+    Cursor at{in, o, marks.waiting, marks.lineStart, false};
     Stop stop = Stop::Done;
     for (;;) {
         at.in = CopyPlainWords(at.in, block.end, at.o);
@@ -23,7 +23,7 @@ Progress ConvertPortable(const Block& given, const unsigned char* in, char* o, L
 Progress ConvertUtf8Portable(const Block& given, const unsigned char* in, char* o, LineMarks& marks)
 {
     const Block block = given;
-    Cursor at{in, o, marks.waiting, marks.lineStart};
+    Cursor at{in, o, marks.waiting, marks.lineStart, false};
     Stop stop = Stop::Done;
     for (;;) {
         at.in = CopyPlainWords(at.in, block.end, at.o);

@@ -146,7 +146,7 @@ Progress ConvertSse2(const Block& given, const unsigned char* in, char* o, LineM
 {
     // A copy of its own, which no store through the output can be taken to change.
     const Block block = given;
-    Cursor at{in, o, marks.waiting, marks.lineStart};
+    Cursor at{in, o, marks.waiting, marks.lineStart, false};
     Stop stop = Stop::Done;
     for (;;) {
         if (block.end - at.in >= kWindowReach) {

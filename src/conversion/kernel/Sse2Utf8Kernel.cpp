@@ -18,6 +18,8 @@
 
 namespace fanjian::kernel {
 
+static_assert(std::endian::native == std::endian::little, "the windows read characters as little-endian words");
+
 namespace {
 
 // The kinds of 64 bytes of UTF-8 text, as bit masks (bit i for byte i), copied to `copy` while
@@ -32,43 +34,37 @@ struct Utf8WindowKinds {
 inline Utf8WindowKinds LookAtUtf8Window(const unsigned char* in, unsigned char* copy)
 {
     const __m128i caseBit = _mm_set1_epi8(0x20);
-    std::uint64_t high = 0;
-    std::uint64_t continuations = 0;
-    std::uint64_t leads = 0;
-    std::uint64_t lineEnds = 0;
-    std::uint64_t declarations = 0;
+    // 0x80..0xBF are the signed bytes below -64.
+    const __m128i continuationBelow = _mm_set1_epi8(static_cast<char>(0xC0));
+    Utf8WindowKinds kinds{0, 0, 0, 0};
     for (int looked = 0; looked < 64; looked += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked));
-        const __m128i next = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked + 1)), caseBit);
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked + 1));
+        const __m128i afterNext = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + looked + 2));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + looked), bytes);
-        // 0x80..0xBF are the signed bytes below -64.
-        const __m128i continuation = _mm_cmplt_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xC0)));
         const __m128i lead = _mm_cmpeq_epi8(_mm_and_si128(bytes, _mm_set1_epi8(static_cast<char>(0xF0))),
                                             _mm_set1_epi8(static_cast<char>(0xE0)));
-        const __m128i declaration =
-            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), _mm_set1_epi8('c')),
-                          _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('h')), _mm_cmpeq_epi8(next, _mm_set1_epi8('o'))));
+        const __m128i three = _mm_and_si128(lead, _mm_and_si128(_mm_cmplt_epi8(next, continuationBelow),
+                                                                _mm_cmplt_epi8(afterNext, continuationBelow)));
+        const __m128i nextLower = _mm_or_si128(next, caseBit);
+        const __m128i declaration = _mm_and_si128(
+            _mm_cmpeq_epi8(_mm_or_si128(bytes, caseBit), _mm_set1_epi8('c')),
+            _mm_or_si128(_mm_cmpeq_epi8(nextLower, _mm_set1_epi8('h')), _mm_cmpeq_epi8(nextLower, _mm_set1_epi8('o'))));
         const __m128i lineEnd =
             _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
-        high |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes))) << looked;
-        continuations |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(continuation))) << looked;
-        leads |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lead))) << looked;
-        lineEnds |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lineEnd))) << looked;
-        declarations |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(declaration))) << looked;
+        kinds.high |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes))) << looked;
+        kinds.threeBytes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(three))) << looked;
+        kinds.lineEnds |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lineEnd))) << looked;
+        kinds.declarations |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(declaration))) << looked;
     }
-    // The 65th and 66th bytes.
-    const std::uint64_t after = (in[64] & 0xC0) == 0x80 ? 1u : 0u;
-    const std::uint64_t afterNext = (in[65] & 0xC0) == 0x80 ? 1u : 0u;
-    const std::uint64_t secondBytes = continuations >> 1 | after << 63;
-    const std::uint64_t thirdBytes = continuations >> 2 | after << 62 | afterNext << 63;
-    return {high, leads & secondBytes & thirdBytes, lineEnds, declarations};
+    return kinds;
 }
 
-// The code point of the three-byte character at `in`. Its bytes need no check beyond their shape:
-// what an overlong form or a surrogate gives has no entry of the kind kUtf8ThreeBytes.
-inline std::uint32_t CodePointOfThree(const unsigned char* in)
+// The code point of the three-byte character whose bytes are the low three of `bytes`. They need
+// no check beyond their shape: what an overlong form or a surrogate gives is never IsThreeForThree.
+inline std::uint32_t CodePointOfThree(std::uint32_t bytes)
 {
-    return static_cast<std::uint32_t>((in[0] & 0x0F) << 12 | (in[1] & 0x3F) << 6 | (in[2] & 0x3F));
+    return (bytes & 0x0F) << 12 | (bytes & 0x3F00) >> 2 | (bytes >> 16 & 0x3F);
 }
 
 // Converts the text from `at.in` (a character start) 64 bytes at a time, for as long as no byte
@@ -103,19 +99,27 @@ inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
         int limit = stops != 0 ? std::countr_zero(stops) : 64;
         bool goesOn = stops == 0;
 
-        std::uint64_t replacedHere = 0;
-        for (std::uint64_t left = characters & Below(limit); left != 0; left &= left - 1) {
+        // Each answer goes into the copy as four bytes, the fourth the byte that follows the
+        // character: what comes after it is written later, or is no character.
+        std::uint64_t replacedHere = characters & Below(limit);
+        at.sawSequence |= replacedHere != 0;
+        for (std::uint64_t left = replacedHere; left != 0; left &= left - 1) {
             const int place = std::countr_zero(left);
-            const std::uint32_t entry = answers[CodePointOfThree(in + place)];
-            if ((entry & kUtf8Kinds) == kUtf8ThreeBytes) {
-                std::memcpy(copy + place, &entry, 2);
-                copy[place + 2] = static_cast<unsigned char>(entry >> 16);
-                replacedHere |= std::uint64_t{1} << place;
-            } else if ((entry & kUtf8Kinds) != kUtf8NoRow) {
+            std::uint32_t bytes;
+            std::memcpy(&bytes, in + place, 4);
+            const std::uint32_t entry = answers[CodePointOfThree(bytes)];
+            if (!IsThreeForThree(entry)) [[unlikely]] {
+                if ((entry & kUtf8Kinds) == kUtf8NoRow) {
+                    replacedHere &= ~(std::uint64_t{1} << place);
+                    continue;
+                }
                 limit = place;
+                replacedHere &= Below(limit);
                 goesOn = false;
                 break;
             }
+            const std::uint32_t put = entry | (bytes & 0xFF000000);
+            std::memcpy(copy + place, &put, 4);
         }
 
         int from = 0;    // the first byte of the window not yet written
@@ -155,7 +159,7 @@ Progress ConvertUtf8Sse2(const Block& given, const unsigned char* in, char* o, L
 {
     // A copy of its own, which no store through the output can be taken to change.
     const Block block = given;
-    Cursor at{in, o, marks.waiting, marks.lineStart};
+    Cursor at{in, o, marks.waiting, marks.lineStart, false};
     Stop stop = Stop::Done;
     for (;;) {
         if (block.end - at.in >= kWindowReach) {

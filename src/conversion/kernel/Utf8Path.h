@@ -16,19 +16,25 @@ namespace fanjian::kernel {
 
 // The table is indexed by code point (the Basic Multilingual Plane; no code page here holds a
 // character beyond it). An entry holds the answer's UTF-8 bytes in its low three bytes, the first
-// written lowest, and its kind in the top byte.
+// written lowest, and its kind in the top byte; zero, before the dictionary is asked (a table of
+// zeros asks it for every character as it first comes).
 inline constexpr std::size_t kUtf8AnswerCount = 65536;
-inline constexpr std::uint32_t kUtf8ThreeBytes = 0;          // three bytes for a character of three
-inline constexpr std::uint32_t kUtf8TwoBytes = 1u << 24;     // two bytes
-inline constexpr std::uint32_t kUtf8NoRow = 2u << 24;        // copied as it is
-inline constexpr std::uint32_t kUtf8Unusable = 3u << 24;     // the dictionary's row names no character to write
-inline constexpr std::uint32_t kUtf8ThreeForTwo = 4u << 24;  // three bytes for a character of two
+inline constexpr std::uint32_t kUtf8Unknown = 0;
+inline constexpr std::uint32_t kUtf8ThreeBytes = 0;         // three bytes for a character of three
+inline constexpr std::uint32_t kUtf8TwoBytes = 1u << 24;    // two bytes
+inline constexpr std::uint32_t kUtf8NoRow = 2u << 24;       // copied as it is
+inline constexpr std::uint32_t kUtf8ThreeForTwo = 3u << 24; // three bytes for a character of two
 inline constexpr std::uint32_t kUtf8Kinds = 0xFFu << 24;
 
-// The entry for `answer`, the character put in place of `character`: its UTF-8 bytes. Only an
-// answer of three bytes for a character of three is kUtf8ThreeBytes, the kind that a kernel may
-// take without a look at the character's bytes beyond their shape: no overlong form of a character
-// below U+0800 gets one.
+// True for an answer of three bytes for a character of three, the kind that a kernel may take
+// without a look at the character's bytes beyond their shape: no overlong form of a character
+// below U+0800, and no surrogate, gets one.
+constexpr bool IsThreeForThree(std::uint32_t entry)
+{
+    return entry - 1 < 0x00FFFFFF; // neither unknown nor of another kind
+}
+
+// The entry for `answer`, the character put in place of `character`: its UTF-8 bytes.
 inline std::uint32_t Utf8Answer(char16_t character, char16_t answer)
 {
     if (answer < 0x800)
@@ -94,11 +100,20 @@ inline bool Utf8Step(const Block& block, Cursor& at, Stop& stop)
         return false;
     }
     if (sequence.length <= 0) {
+        if (block.strictUtf8) {
+            stop = Stop::Malformed;
+            return false;
+        }
         *at.o++ = static_cast<char>(*at.in++);
         return true;
     }
+    at.sawSequence = true;
     const auto length = static_cast<std::size_t>(sequence.length);
     const std::uint32_t entry = sequence.codePoint < kUtf8AnswerCount ? block.utf8Answers[sequence.codePoint] : kUtf8NoRow;
+    if (entry == kUtf8Unknown) {
+        stop = Stop::Unknown;
+        return false;
+    }
     switch (entry & kUtf8Kinds) {
     case kUtf8ThreeBytes:
     case kUtf8ThreeForTwo:
@@ -112,14 +127,11 @@ inline bool Utf8Step(const Block& block, Cursor& at, Stop& stop)
         ++at.waiting;
         return true;
     }
-    case kUtf8NoRow:
+    default: // no row
         std::memcpy(at.o, at.in, length);
         at.o += length;
         at.in += length;
         return true;
-    default:
-        stop = Stop::Unknown;
-        return false;
     }
 }
 
