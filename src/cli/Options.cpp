@@ -1,5 +1,7 @@
 #include "cli/Options.h"
 
+#include "dictionary/CharacterDictionary.h"
+
 #include <getopt.h>
 
 namespace fanjian::cli {
@@ -91,7 +93,7 @@ std::string HelpText(const std::string& programDirectory)
            "  -t, --to-traditional    GB2312 (Simplified) to Big5 (Traditional)\n"
            "  -v, --verbose           also print each file written\n"
            "  -d, --dictionary=FILE   use the code table FILE instead of\n"
-           "                            " + programDirectory + "/mervik.pcx\n"
+           "                            " + CharacterDictionary::FilePath(programDirectory) + "\n"
            "  -h, --help              display this help and exit\n"
            "  -V, --version           output version information and exit\n"
            "\n"

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "dictionary/DictionaryName.h"
+
 #include <string_view>
 
 // The dictionary file's layout: written by the build (compile_dictionary), read by the program,
-// made in small by the tests. data/CMakeLists.txt takes the file name from here too.
+// made in small by the tests. Its name, kFileName, comes from the build (DictionaryName.h).
 namespace fanjian::table {
-
-inline constexpr std::string_view kFileName = "mervik.pcx";
 
 // One table; one row pairs the Big5 code of a Traditional character with the GB2312 code of its
 // Simplified form (lead byte * 256 + trail byte). For each code the first row in rowid order

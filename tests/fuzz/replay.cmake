@@ -47,7 +47,8 @@ if(FANJIAN_FUZZ)
     list(APPEND _fuzz_core_sources ${_fuzz_sources})
   endforeach()
   add_library(fanjian_fuzz_core STATIC ${_fuzz_core_sources})
-  target_include_directories(fanjian_fuzz_core PUBLIC ${_fuzz_dir})
+  target_include_directories(fanjian_fuzz_core PUBLIC ${_fuzz_dir}
+    $<TARGET_PROPERTY:fanjian_dictionary,INTERFACE_INCLUDE_DIRECTORIES>)
   target_link_libraries(fanjian_fuzz_core PUBLIC PkgConfig::SQLITE3)
   target_compile_options(fanjian_fuzz_core PRIVATE ${_fuzz_sanitize} -fsanitize=fuzzer-no-link)
 
