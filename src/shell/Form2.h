@@ -40,10 +40,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // Controls, under the names they also carry as object names.
-    QComboBox* Drive1;
-    DirectoryList* Dir1;
-    QPushButton* Command1;
+    // Controls; their object names are the ones the window was drawn with.
+    QComboBox* driveList_;          // Drive1
+    DirectoryList* directoryList_;  // Dir1
+    QPushButton* okButton_;         // Command1
 
     void OnDriveChanged(int index);
     void OnOk();
