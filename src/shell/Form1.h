@@ -116,21 +116,21 @@ private:
     QString chosenFolder_;
 
     // Controls; their object names are the ones the window was drawn with.
-    QLineEdit* pathBox_;              // Text1
-    QPushButton* chooserButton_;      // Command1
-    ProgressList* sourceList_;        // List1
-    ProgressList* resultList_;        // List2
+    QLineEdit* pathBox_;                // Text1
+    QPushButton* chooserButton_;        // Command1
+    ProgressList* sourceList_;          // List1
+    ProgressList* resultList_;          // List2
     QPushButton* toSimplifiedButton_;   // Command2
     QPushButton* toTraditionalButton_;  // Command3
-    QLabel* statusLabel_;             // Label5
-    QLabel* fileNameLabel_;           // Label6
-    QLabel* fileCountLabel_;          // Label7
-    QLabel* characterCountLabel_;     // Label9
-    QGroupBox* makerFrame_;           // Frame1
-    QLabel* contactLabel_;            // Label1
-    QLabel* mailLink_;                // Label2
-    QLabel* webCaption_;              // Label3
-    QLabel* webLink_;                 // Label4
+    QLabel* statusLabel_;               // Label5
+    QLabel* fileNameLabel_;             // Label6
+    QLabel* fileCountLabel_;            // Label7
+    QLabel* characterCountLabel_;       // Label9
+    QGroupBox* makerFrame_;             // Frame1
+    QLabel* contactLabel_;              // Label1
+    QLabel* mailLink_;                  // Label2
+    QLabel* webCaption_;                // Label3
+    QLabel* webLink_;                   // Label4
 
     QPointer<Form2> chooser_;
     bool running_ = false;
