@@ -1,8 +1,10 @@
 #include "shell/Form1.h"
 
 #include "conversion/ConversionRun.h"
+#include "shell/Accessibility.h"
 #include "shell/BoxLabel.h"
 #include "shell/Form2.h"
+#include "shell/LinkLabel.h"
 #include "shell/Maker.h"
 #include "shell/Names.h"
 #include "shell/ProgressList.h"
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -42,7 +45,9 @@ void SetUnderline(QLabel* label, bool underline)
 }
 
 // Disables both conversion buttons while a run lasts, so that no second run can start from a
-// click handled inside the first one's yields.
+// click handled inside the first one's yields. A button pressed from the keyboard gets the focus
+// back afterwards, unless the user moved it during the run: disabled, it loses the focus to the
+// next control in the tab order.
 class RunningState {
 public:
     RunningState(bool& running, QPushButton* first, QPushButton* second)
@@ -51,14 +56,21 @@ public:
         , second_(second)
     {
         running_ = true;
+        QWidget* focused = QApplication::focusWidget();
         first_->setEnabled(false);
         second_->setEnabled(false);
+        if (focused == first_ || focused == second_) {
+            focusedButton_ = focused;
+            focusedInstead_ = QApplication::focusWidget();
+        }
     }
     ~RunningState()
     {
         first_->setEnabled(true);
         second_->setEnabled(true);
         running_ = false;
+        if (focusedButton_ != nullptr && QApplication::focusWidget() == focusedInstead_)
+            focusedButton_->setFocus(Qt::OtherFocusReason);
     }
     RunningState(const RunningState&) = delete;
     RunningState& operator=(const RunningState&) = delete;
@@ -67,6 +79,8 @@ private:
     bool& running_;
     QPushButton* first_;
     QPushButton* second_;
+    QWidget* focusedButton_ = nullptr;
+    QPointer<QWidget> focusedInstead_;
 };
 
 } // namespace
@@ -99,12 +113,28 @@ void Form1::LayOut()
         chooser_->LayOut(twips_);
 }
 
+void Form1::StyleMakerFrame()
+{
+    // The caption sits on the frame's top line, as a classic frame draws it; the labels inside keep
+    // their places below it. A widget under a style sheet keeps the palette it had when the sheet
+    // was set: set anew, it takes the desktop's palette of now.
+    makerFrame_->setStyleSheet({});
+    makerFrame_->setStyleSheet(QStringLiteral("QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px;"
+                                              " margin-top: 0.5em; }"
+                                              "QGroupBox#Frame1::title { subcontrol-origin: margin; left: 6px;"
+                                              " padding: 0 2px; }"));
+}
+
 void Form1::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     // The desktop's font changed while the program runs: the controls have theirs already.
     if (event->type() == QEvent::FontChange)
         LayOut();
+    // Its palette changed (a dark one, or back): the frame and its labels, the links included,
+    // take it too.
+    if (event->type() == QEvent::PaletteChange)
+        StyleMakerFrame();
 }
 
 Form1::~Form1()
@@ -131,6 +161,13 @@ void Form1::BuildControls()
     auto button = [this](const char* name, const QRect& twips, const QString& caption) {
         auto* control = Place(new QPushButton(caption, this), name, twips);
         control->setAutoDefault(false);
+        PressWithEnter(*control);
+        return control;
+    };
+    auto link = [this](const char* name, const QRect& twips, const QString& text) {
+        auto* control = Place(new LinkLabel(text, makerFrame_), name, twips);
+        control->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        connect(control, &LinkLabel::activated, this, [this, control] { OpenLink(control); });
         return control;
     };
     pathBox_ = Place(new QLineEdit(this), "Text1", QRect(0, 120, 4335, 270));
@@ -147,23 +184,18 @@ void Form1::BuildControls()
     characterCountLabel_ = label(this, "Label9", QRect(2880, 3120, 1335, 255), {}, Qt::AlignHCenter);
 
     makerFrame_ = Place(new QGroupBox(QString::fromUtf8(maker::kCaption), this), "Frame1", QRect(0, 4080, 7215, 855));
-    // The caption sits on the frame's top line, as a classic frame draws it; the labels inside keep
-    // their places below it.
-    makerFrame_->setStyleSheet(QStringLiteral("QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px;"
-                                         " margin-top: 0.5em; }"
-                                         "QGroupBox#Frame1::title { subcontrol-origin: margin; left: 6px;"
-                                         " padding: 0 2px; }"));
+    StyleMakerFrame();
     contactLabel_ = label(makerFrame_, "Label1", QRect(120, 240, 5175, 255), QString::fromUtf8(maker::kContactLine));
-    mailLink_ = label(makerFrame_, "Label2", QRect(5265, 240, 1810, 255), QString::fromUtf8(maker::kMailAddress));
+    mailLink_ = link("Label2", QRect(5265, 240, 1810, 255), QString::fromUtf8(maker::kMailAddress));
     webCaption_ = label(makerFrame_, "Label3", QRect(120, 480, 375, 255), QStringLiteral("網站"));
-    webLink_ = label(makerFrame_, "Label4", QRect(600, 480, 2055, 255), QString::fromUtf8(maker::kWebAddress));
+    webLink_ = link("Label4", QRect(600, 480, 2055, 255), QString::fromUtf8(maker::kWebAddress));
+    notice_ = new Notice(this);
 
-    for (QLabel* link : {mailLink_, webLink_}) {
-        QPalette palette = link->palette();
-        palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
-        link->setPalette(palette);
-        link->setCursor(Qt::PointingHandCursor);
-    }
+    // What a screen reader says of the controls that show no text of their own; the labels are
+    // named by their text.
+    pathBox_->setAccessibleName(QStringLiteral("要轉換的資料夾路徑"));
+    sourceList_->setAccessibleName(QStringLiteral("來源檔案"));
+    resultList_->setAccessibleName(QStringLiteral("轉換後的檔案"));
     // Movement over the frame's bare surface and over the links switches the underline; movement
     // over the other two labels must not reach the frame.
     for (QWidget* watched : {static_cast<QWidget*>(makerFrame_), static_cast<QWidget*>(mailLink_), static_cast<QWidget*>(webLink_)}) {
@@ -178,6 +210,8 @@ void Form1::BuildControls()
     setTabOrder(pathBox_, chooserButton_);
     setTabOrder(chooserButton_, toSimplifiedButton_);
     setTabOrder(toSimplifiedButton_, toTraditionalButton_);
+    setTabOrder(toTraditionalButton_, mailLink_);
+    setTabOrder(mailLink_, webLink_);
 
     connect(chooserButton_, &QPushButton::clicked, this, &Form1::ShowChooser);
     connect(toSimplifiedButton_, &QPushButton::clicked, this, [this] { StartRun(ConversionDirection::TraditionalToSimplified); });
@@ -262,16 +296,21 @@ void Form1::StartRun(ConversionDirection direction)
     }
     ShowPendingTexts();
     ShowAddedItems(true);
-    ShowReasons(result, folderPath);
+    ShowOutcome(result, folderPath);
 }
 
-void Form1::ShowReasons(const RunResult& result, const std::string& folderPath)
+void Form1::ShowOutcome(const RunResult& result, const std::string& folderPath)
 {
     // The texts stay as the run showed them; the cause goes into their tooltips and, for whoever
-    // started the program from a terminal or reads its log, onto standard error.
+    // started the program from a terminal or reads its log, onto standard error. A screen reader
+    // hears the last text of the run, with the cause.
     std::string line;
+    QString heard = statusLabel_->text();
     if (result.outcome == RunOutcome::PathRejected) {
-        sourceList_->setLastItemToolTip(RejectionReason(folderPath));
+        const QString reason = RejectionReason(folderPath);
+        sourceList_->setLastItemToolTip(reason);
+        if (const QListWidgetItem* item = sourceList_->item(sourceList_->count() - 1))
+            heard = item->text() + QStringLiteral("。") + reason;
         line = RejectionMessage(folderPath);
     } else if (result.outcome == RunOutcome::Failed && result.failure) {
         const QString reason = FailureReason(*result.failure);
@@ -280,8 +319,10 @@ void Form1::ShowReasons(const RunResult& result, const std::string& folderPath)
             if (QListWidgetItem* item = sourceList_->item(row))
                 item->setToolTip(reason);
         }
+        heard += QStringLiteral("。") + reason;
         line = result.failure->message;
     }
+    notice_->announce(heard);
     if (line.empty())
         return;
     line = "fanjian: " + line + "\n";
@@ -427,26 +468,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
             SetUnderline(webLink_, false);
         }
         break;
-    case QEvent::MouseButtonPress:
-        if ((watched == mailLink_ || watched == webLink_) && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-            return true;
-        break;
-    case QEvent::MouseButtonRelease:
-        if (watched == mailLink_ || watched == webLink_) {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            const auto* link = static_cast<QLabel*>(watched);
-            if (mouse->button() == Qt::LeftButton && link->rect().contains(mouse->position().toPoint()))
-                OpenLink(link);
-            return true;
-        }
-        break;
     default:
         break;
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::OpenLink(const QLabel* link)
+void Form1::OpenLink(const LinkLabel* link)
 {
     if (!desktop_.openLink)
         return;

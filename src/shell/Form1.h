@@ -23,6 +23,8 @@ class QPushButton;
 namespace fanjian {
 
 class Form2;
+class LinkLabel;
+class Notice;
 class ProgressList;
 struct RunResult;
 
@@ -87,17 +89,19 @@ protected:
 
 private:
     void BuildControls();
+    void StyleMakerFrame();
     // Sizes the window and places its controls for the application's font, and the chooser's.
     void LayOut();
     template <class Control>
     Control* Place(Control* control, const char* name, const QRect& twips);
-    void ShowReasons(const RunResult& result, const std::string& folderPath);
+    // After a run: the causes of a failure or rejection, and what a screen reader hears.
+    void ShowOutcome(const RunResult& result, const std::string& folderPath);
     void ShowAddedItems(bool now = false);
     // Every text a control of either window can show, with the control's box in twips.
     std::vector<TextBox> TextBoxes(const QWidget& chooserOk) const;
     void StartRun(ConversionDirection direction);
     void ShowChooser();
-    void OpenLink(const QLabel* link);
+    void OpenLink(const LinkLabel* link);
     void KeepCharacterCount();
     void ShowPendingTexts();
     void OtherTextShown();
@@ -128,9 +132,11 @@ private:
     QLabel* characterCountLabel_;       // Label9
     QGroupBox* makerFrame_;             // Frame1
     QLabel* contactLabel_;              // Label1
-    QLabel* mailLink_;                  // Label2
+    LinkLabel* mailLink_;               // Label2
     QLabel* webCaption_;                // Label3
-    QLabel* webLink_;                   // Label4
+    LinkLabel* webLink_;                // Label4
+    // Tells assistive technology how each run ended.
+    Notice* notice_;
 
     QPointer<Form2> chooser_;
     bool running_ = false;

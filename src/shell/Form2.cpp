@@ -1,5 +1,6 @@
 #include "shell/Form2.h"
 
+#include "shell/Accessibility.h"
 #include "shell/Desktop.h"
 #include "shell/DirectoryList.h"
 
@@ -28,6 +29,12 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, const Twi
     okButton_ = new QPushButton(QString::fromUtf8(kOkCaption), this);
     okButton_->setObjectName(QStringLiteral("Command1"));
     okButton_->setAutoDefault(false);
+    PressWithEnter(*okButton_);
+    // What a screen reader says of the lists. A drop-down list is named by its entry on Linux; it
+    // tells what it is in its description.
+    driveList_->setAccessibleName(QStringLiteral("磁碟機"));
+    driveList_->setAccessibleDescription(QStringLiteral("磁碟機"));
+    directoryList_->setAccessibleName(QStringLiteral("資料夾"));
     LayOut(twips);
 
     setTabOrder(driveList_, directoryList_);

@@ -3,12 +3,15 @@
 #include "TestSupport.h"
 #include "conversion/ConversionRun.h"
 #include "dictionary/Errors.h"
+#include "shell/Accessibility.h"
 #include "shell/BoxLabel.h"
 #include "shell/Form1.h"
 #include "shell/Form2.h"
+#include "shell/LinkLabel.h"
 #include "shell/Names.h"
 #include "shell/Reasons.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -18,6 +21,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -211,6 +215,9 @@ private slots:
     void focusStartsInList1AndFollowsTheOrder();
     void hoverSwitchesTheUnderline();
     void linksOpenTheMakersAddresses();
+    void linksStayReadableOnEveryPalette_data();
+    void linksStayReadableOnEveryPalette();
+    void assistiveTechnologyFindsNamesLinksAndOutcomes();
     void chooserOpensOnceAndOkWritesText1();
     void closingTheChooserWritesNothing();
     void closingTheWindowClosesTheChooser();
@@ -252,11 +259,13 @@ private:
     RecordingDesktop desktop_;
     std::unique_ptr<Form1> form_;
     QFont originalFont_;
+    QPalette originalPalette_;
 };
 
 void Form1Test::init()
 {
     originalFont_ = QApplication::font();
+    originalPalette_ = QApplication::palette();
     temp_ = std::make_unique<TempDir>();
     program_ = temp_->path() / "program";
     site_ = temp_->path() / "site";
@@ -271,6 +280,7 @@ void Form1Test::cleanup()
     form_.reset();
     temp_.reset();
     QApplication::setFont(originalFont_);
+    QApplication::setPalette(originalPalette_);
 }
 
 Form1& Form1Test::Show()
@@ -400,7 +410,8 @@ void Form1Test::focusStartsInList1AndFollowsTheOrder()
 {
     Show();
     QCOMPARE(QApplication::focusWidget(), List("List1"));
-    for (const char* next : {"List2", "Text1", "Command1", "Command2", "Command3", "List1"}) {
+    // The links come after the six controls.
+    for (const char* next : {"List2", "Text1", "Command1", "Command2", "Command3", "Label2", "Label4", "List1"}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(next));
     }
@@ -410,6 +421,14 @@ void Form1Test::focusStartsInList1AndFollowsTheOrder()
     QTest::keyClick(Text1(), Qt::Key_Return);
     QCOMPARE(List("List1")->count(), 0);
     QVERIFY(Label("Label5")->text().isEmpty());
+    // Enter presses the button that has the focus, the keypad's too.
+    Button("Command3")->setFocus();
+    QTest::keyClick(Button("Command3"), Qt::Key_Return);
+    QCOMPARE(Label("Label5")->text(), QStringLiteral("簡轉繁轉換完成"));
+    QCOMPARE(QApplication::focusWidget(), Button("Command3")); // back after the run disabled it
+    Button("Command1")->setFocus();
+    QTest::keyClick(Button("Command1"), Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(form_->chooser() != nullptr);
 }
 
 void Form1Test::hoverSwitchesTheUnderline()
@@ -462,6 +481,114 @@ void Form1Test::linksOpenTheMakersAddresses()
     QVERIFY(desktop_.openedLinks[1].isValid());
     QVERIFY(desktop_.openedLinks[1].toString().contains(Label("Label4")->text()));
     QVERIFY(desktop_.openedLinks[1].scheme().startsWith(QStringLiteral("http")));
+
+    // From the keyboard: Enter or Space on the link that has the focus; other keys open nothing.
+    Label("Label2")->setFocus();
+    QTest::keyClick(Label("Label2"), Qt::Key_Return);
+    QTest::keyClick(Label("Label2"), Qt::Key_A);
+    Label("Label4")->setFocus();
+    QTest::keyClick(Label("Label4"), Qt::Key_Space);
+    QTest::keyClick(Label("Label4"), Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(desktop_.openedLinks.mid(2), desktop_.openedLinks.mid(0, 2));
+}
+
+void Form1Test::linksStayReadableOnEveryPalette_data()
+{
+    // The window's background and the palette's link colour; the links' colour where it is fixed,
+    // else none: the palette's link made lighter or darker, its hue kept, until it stands out.
+    QTest::addColumn<QColor>("window");
+    QTest::addColumn<QColor>("link");
+    QTest::addColumn<QColor>("expected");
+    QTest::newRow("light") << QColor("#efefef") << QColor("#2a82da") << QColor(0, 0, 255);
+    QTest::newRow("dark, a link that stands out") << QColor("#31363b") << QColor("#3daee9") << QColor("#3daee9");
+    QTest::newRow("qt6ct darker, its link too dark") << QColor("#222020") << QColor("#0986d3") << QColor();
+    QTest::newRow("black, a blue link") << QColor(Qt::black) << QColor(0, 0, 255) << QColor();
+    QTest::newRow("mid grey, a blue link") << QColor("#808080") << QColor(0, 0, 255) << QColor();
+}
+
+void Form1Test::linksStayReadableOnEveryPalette()
+{
+    QFETCH(QColor, window);
+    QFETCH(QColor, link);
+    QFETCH(QColor, expected);
+    Show();
+    // The desktop's palette changes while the window is open.
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::Link, link);
+    QApplication::setPalette(palette);
+    QCoreApplication::sendPostedEvents();
+    for (const char* name : {"Label2", "Label4"}) {
+        const QColor shown = Label(name)->palette().color(QPalette::WindowText);
+        QVERIFY2(ContrastRatio(shown, window) >= 4.5, qPrintable(shown.name()));
+        if (expected.isValid())
+            QCOMPARE(shown, expected);
+        else
+            QVERIFY2(std::abs(shown.hsvHue() - link.hsvHue()) <= 2 && shown != link, qPrintable(shown.name()));
+        // The label draws its text in it.
+        const QImage drawn = Label(name)->grab().toImage();
+        bool inColour = false;
+        for (int y = 0; y < drawn.height() && !inColour; ++y) {
+            for (int x = 0; x < drawn.width() && !inColour; ++x)
+                inColour = drawn.pixelColor(x, y) == shown;
+        }
+        QVERIFY(inColour);
+    }
+    // The other labels keep the palette's text colour; pure blue comes back with a light palette.
+    QCOMPARE(Label("Label1")->palette().color(QPalette::WindowText), palette.color(QPalette::WindowText));
+    QApplication::setPalette(originalPalette_);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(Label("Label4")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    // From the qt6ct "darker" scheme: pure blue had 1.9 : 1 on its background.
+    QVERIFY(std::abs(ContrastRatio(QColor(0, 0, 255), QColor("#222020")) - 1.9) < 0.05);
+}
+
+void Form1Test::assistiveTechnologyFindsNamesLinksAndOutcomes()
+{
+    Show();
+    auto accessible = [this](const char* name) { return QAccessible::queryAccessibleInterface(Control<QWidget>(name)); };
+    // The controls without text of their own have names; labels are named by their text.
+    QCOMPARE(accessible("Text1")->text(QAccessible::Name), QStringLiteral("要轉換的資料夾路徑"));
+    QCOMPARE(accessible("List1")->text(QAccessible::Name), QStringLiteral("來源檔案"));
+    QCOMPARE(accessible("List2")->text(QAccessible::Name), QStringLiteral("轉換後的檔案"));
+    QCOMPARE(accessible("Label1")->text(QAccessible::Name), Label("Label1")->text());
+    QCOMPARE(accessible("Label3")->text(QAccessible::Name), QStringLiteral("網站"));
+    QCOMPARE(accessible("Command2")->text(QAccessible::Name), QStringLiteral("繁體轉簡體"));
+
+    // The links are links, named by their text, with an action that opens them.
+    for (const char* name : {"Label2", "Label4"}) {
+        QAccessibleInterface* link = accessible(name);
+        QCOMPARE(link->role(), QAccessible::Link);
+        QCOMPARE(link->text(QAccessible::Name), Label(name)->text());
+        QVERIFY(link->state().focusable);
+        QAccessibleActionInterface* actions = link->actionInterface();
+        QVERIFY(actions != nullptr);
+        QCOMPARE(actions->actionNames().value(0), QAccessibleActionInterface::pressAction());
+        actions->doAction(QAccessibleActionInterface::pressAction());
+    }
+    QCOMPARE(desktop_.openedLinks.size(), 2);
+    QCOMPARE(desktop_.openedLinks[0].toString(), QStringLiteral("mailto:") + Label("Label2")->text());
+
+    // How each run ended is announced once, at its end, with its cause: a path rejected (which
+    // leaves Label5 as it was), a run completed, a run failed. A screen reader hears the window's
+    // notice, a notification named by the message.
+    auto* notice = form_->findChild<Notice*>("Notice");
+    QSignalSpy announced(notice, &Notice::announced);
+    QTest::mouseClick(Button("Command2"), Qt::LeftButton);
+    StartRun(site_, "Command2");
+    WriteFile(program_ / "mervik.pcx", "not a dictionary");
+    QTest::mouseClick(Button("Command3"), Qt::LeftButton);
+    const QString failure = "系統資料已損毀。" + Label("Label5")->toolTip();
+    QCOMPARE(announced.count(), 3);
+    QCOMPARE(announced[0][0].toString(), QStringLiteral("未輸入轉換路徑。請輸入以 / 開頭的完整資料夾路徑"));
+    QCOMPARE(announced[1][0].toString(), QStringLiteral("繁轉簡轉換完成"));
+    QCOMPARE(announced[2][0].toString(), failure);
+    QVERIFY(failure.contains(QStringLiteral("字典檔已損毀")));
+    QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(notice);
+    QCOMPARE(heard->role(), QAccessible::Notification);
+    QCOMPARE(heard->text(QAccessible::Name), failure);
+    QCOMPARE(notice->size(), QSize(0, 0));
+    QCOMPARE(accessible("Label5")->text(QAccessible::Name), QStringLiteral("系統資料已損毀"));
 }
 
 void Form1Test::chooserOpensOnceAndOkWritesText1()
