@@ -1,5 +1,7 @@
 #include "shell/Accessibility.h"
 
+#include "shell/Form1.h"
+#include "shell/Form2.h"
 #include "shell/LinkLabel.h"
 
 #include <QAbstractButton>
@@ -70,6 +72,10 @@ public:
 
 QAccessibleInterface* Interface(const QString& className, QObject* object)
 {
+    // The program's windows are windows (AT-SPI: frames) named by their titles, not panes.
+    if (className == QLatin1String(Form1::staticMetaObject.className()) ||
+        className == QLatin1String(Form2::staticMetaObject.className()))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     if (className == QLatin1String(LinkLabel::staticMetaObject.className()))
         return new LinkInterface(static_cast<LinkLabel*>(object));
     if (className == QLatin1String(Notice::staticMetaObject.className()))

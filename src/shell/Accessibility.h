@@ -9,9 +9,11 @@ namespace fanjian {
 
 // Makes Qt give assistive technology (screen readers, through AT-SPI) the program's own
 // interfaces, beyond those of Qt's controls:
+// - the main window and the folder chooser are windows named by their titles;
 // - a LinkLabel is a link named by its text, with a press action that opens it;
 // - a Notice is a notification named by its message.
-// Called by the constructors of both; once is enough.
+// Called by the constructors of all of them, before anything asks for their interfaces; once is
+// enough.
 void InstallAccessibleInterfaces();
 
 // A control without area that tells assistive technology the newest message of its window. Each

@@ -91,6 +91,7 @@ Form1::Form1(Desktop desktop, QWidget* parent)
     , desktop_(std::move(desktop))
     , FFile(WithoutTrailingSeparator(desktop_.programDirectory))
 {
+    InstallAccessibleInterfaces();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("網站繁簡轉換"));
     setWindowIcon(ProgramIcon());

@@ -18,6 +18,7 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, const Twi
                           Qt::WindowCloseButtonHint)
     , workingFolder_(WithoutTrailingSeparator(workingFolder))
 {
+    InstallAccessibleInterfaces();
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("選擇資料夾"));

@@ -547,6 +547,8 @@ void Form1Test::assistiveTechnologyFindsNamesLinksAndOutcomes()
 {
     Show();
     auto accessible = [this](const char* name) { return QAccessible::queryAccessibleInterface(Control<QWidget>(name)); };
+    QCOMPARE(QAccessible::queryAccessibleInterface(form_.get())->role(), QAccessible::Window);
+    QCOMPARE(QAccessible::queryAccessibleInterface(form_.get())->text(QAccessible::Name), form_->windowTitle());
     // The controls without text of their own have names; labels are named by their text.
     QCOMPARE(accessible("Text1")->text(QAccessible::Name), QStringLiteral("要轉換的資料夾路徑"));
     QCOMPARE(accessible("List1")->text(QAccessible::Name), QStringLiteral("來源檔案"));
