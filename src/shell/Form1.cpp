@@ -251,6 +251,17 @@ std::vector<TextBox> Form1::TextBoxes(const QWidget& chooserOk) const
     };
 }
 
+QString Form1::texts() const
+{
+    const QPushButton chooserOk(QString::fromUtf8(Form2::kOkCaption));
+    QStringList all = {windowTitle(), makerFrame_->title(), QString::fromUtf8(Form2::kTitle)};
+    for (const std::string_view item : {texts::kPathMissing, texts::kFailureItem, texts::kReinstallItem})
+        all.append(FromUtf8(item));
+    for (const TextBox& box : TextBoxes(chooserOk))
+        all.append(box.texts);
+    return all.join(QString());
+}
+
 Form2* Form1::chooser() const
 {
     return chooser_ != nullptr && chooser_->isVisible() ? chooser_.data() : nullptr;

@@ -51,6 +51,9 @@ public:
     // Twips to pixels for both windows, from the application font when the window was made.
     const Twips& twips() const noexcept { return twips_; }
 
+    // Every text either window can show, one after the other (a font must be able to draw them).
+    QString texts() const;
+
     // The folder chooser while it is open, else null.
     Form2* chooser() const;
     bool isRunning() const noexcept { return running_; }

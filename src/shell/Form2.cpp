@@ -21,7 +21,7 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, const Twi
     InstallAccessibleInterfaces();
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("選擇資料夾"));
+    setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(ProgramIcon());
     driveList_ = new QComboBox(this);
     driveList_->setObjectName(QStringLiteral("Drive1"));

@@ -27,6 +27,7 @@ public:
     // OK's geometry in twips and its caption, which must fit.
     static constexpr QRect kOkTwips{2520, 120, 615, 375};
     static constexpr char kOkCaption[] = "確定";
+    static constexpr char kTitle[] = "選擇資料夾";
 
     // Sizes the window and places its controls in `twips` (the main window's, which follow the
     // application's font).

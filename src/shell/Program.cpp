@@ -104,6 +104,21 @@ private:
     std::array<struct sigaction, kEndingSignals.size()> oldEnding_ {};
 };
 
+// Where no installed font can draw the windows' texts, they show as empty boxes: says so, and
+// which package brings a font, in one line on standard error.
+void CheckFonts(const Form1& window)
+{
+    const QString undrawable = UndrawableCharacters(window.texts(), window.font());
+    if (undrawable.isEmpty())
+        return;
+    const QString line = QStringLiteral("fanjian: no installed font can draw the window's Chinese texts (%1); "
+                                        "install the package fonts-noto-cjk (or fonts-wqy-microhei)\n")
+                             .arg(undrawable.left(8));
+    const QByteArray bytes = line.toUtf8();
+    if (std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr) == static_cast<std::size_t>(bytes.size()))
+        std::fflush(stderr);
+}
+
 } // namespace
 
 int RunProgram(Desktop desktop)
@@ -111,6 +126,7 @@ int RunProgram(Desktop desktop)
     const SignalHandling handling;
     QGuiApplication::setDesktopFileName(QStringLiteral("fanjian"));
     Form1 window(std::move(desktop));
+    CheckFonts(window);
     int signalStatus = 0;
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (handling.readEnd() >= 0) {

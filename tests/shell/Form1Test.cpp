@@ -401,6 +401,15 @@ void Form1Test::controlsAndStartState()
     QCOMPARE(Label("Label9")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
     QCOMPARE(Label("Label6")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
 
+    // The texts a font must draw for both windows, all drawn by the installed fonts; a character
+    // that no font has is found.
+    const QString texts = form_->texts();
+    for (const char* text : {"網站繁簡轉換", "選擇資料夾", "確定", "繁轉簡轉換完成", "系統資料已損毀！", "請重新安裝！", "未輸入轉換路徑",
+                             "第 99999999 字", "網站繁簡轉換由 fanjian 開發團隊製作"})
+        QVERIFY2(texts.contains(QString::fromUtf8(text)), text);
+    QCOMPARE(UndrawableCharacters(texts, form_->font()), QString());
+    QCOMPARE(UndrawableCharacters(texts + QChar(0x0378) + QChar(0x0378), form_->font()), QString(QChar(0x0378)));
+
     // The program directory keeps no trailing separator, except the root's.
     QCOMPARE(Form1(desktop_.Make("/opt/fanjian/", "/")).programDirectory(), QStringLiteral("/opt/fanjian"));
     QCOMPARE(Form1(desktop_.Make("/", "/")).programDirectory(), QStringLiteral("/"));
