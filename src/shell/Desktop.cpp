@@ -8,9 +8,12 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSet>
 #include <QStorageInfo>
+#include <QTextLayout>
 #include <QWidget>
 #include <QWindow>
 
@@ -52,6 +55,32 @@ Desktop SystemDesktop()
         .openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); },
         .endProgram = [] { QCoreApplication::quit(); },
     };
+}
+
+QString UndrawableCharacters(const QString& text, const QFont& font)
+{
+    QString undrawable;
+    QSet<char32_t> seen;
+    for (const char32_t character : text.toUcs4()) {
+        if (seen.contains(character) || QChar::isSpace(character) || QChar::category(character) == QChar::Other_Control)
+            continue;
+        seen.insert(character);
+        // Laid out as the windows lay out text: in the font and those the desktop falls back to,
+        // each character from the first that has it; where none has it, the font's glyph 0
+        // (the empty box) stands in.
+        const QString drawn = QString::fromUcs4(&character, 1);
+        QTextLayout layout(drawn, font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+            if (run.glyphIndexes().contains(0)) {
+                undrawable += drawn;
+                break;
+            }
+        }
+    }
+    return undrawable;
 }
 
 QIcon ProgramIcon()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QIcon>
 #include <QPoint>
 #include <QRect>
@@ -33,6 +34,11 @@ struct Desktop {
 };
 
 Desktop SystemDesktop();
+
+// The characters of `text` that no installed font can draw, each once, where the windows draw
+// them in `font`: neither the font nor any the desktop falls back to has them (where no CJK font
+// is installed, every Chinese character).
+QString UndrawableCharacters(const QString& text, const QFont& font);
 
 // The program's 16 x 16 window icon.
 QIcon ProgramIcon();

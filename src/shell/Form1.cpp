@@ -1,8 +1,10 @@
 #include "shell/Form1.h"
 
 #include "conversion/ConversionRun.h"
+#include "shell/Accessibility.h"
 #include "shell/BoxLabel.h"
 #include "shell/Form2.h"
+#include "shell/LinkLabel.h"
 #include "shell/Maker.h"
 #include "shell/Names.h"
 #include "shell/ProgressList.h"
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -42,7 +45,9 @@ void SetUnderline(QLabel* label, bool underline)
 }
 
 // Disables both conversion buttons while a run lasts, so that no second run can start from a
-// click handled inside the first one's yields.
+// click handled inside the first one's yields. A button pressed from the keyboard gets the focus
+// back afterwards, unless the user moved it during the run: disabled, it loses the focus to the
+// next control in the tab order.
 class RunningState {
 public:
     RunningState(bool& running, QPushButton* first, QPushButton* second)
@@ -51,14 +56,21 @@ public:
         , second_(second)
     {
         running_ = true;
+        QWidget* focused = QApplication::focusWidget();
         first_->setEnabled(false);
         second_->setEnabled(false);
+        if (focused == first_ || focused == second_) {
+            focusedButton_ = focused;
+            focusedInstead_ = QApplication::focusWidget();
+        }
     }
     ~RunningState()
     {
         first_->setEnabled(true);
         second_->setEnabled(true);
         running_ = false;
+        if (focusedButton_ != nullptr && QApplication::focusWidget() == focusedInstead_)
+            focusedButton_->setFocus(Qt::OtherFocusReason);
     }
     RunningState(const RunningState&) = delete;
     RunningState& operator=(const RunningState&) = delete;
@@ -67,6 +79,8 @@ private:
     bool& running_;
     QPushButton* first_;
     QPushButton* second_;
+    QWidget* focusedButton_ = nullptr;
+    QPointer<QWidget> focusedInstead_;
 };
 
 } // namespace
@@ -77,13 +91,14 @@ Form1::Form1(Desktop desktop, QWidget* parent)
     , desktop_(std::move(desktop))
     , FFile(WithoutTrailingSeparator(desktop_.programDirectory))
 {
+    InstallAccessibleInterfaces();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("網站繁簡轉換"));
     setWindowIcon(ProgramIcon());
     BuildControls();
     LayOut();
 
-    List1->setFocus();
+    sourceList_->setFocus();
     CentreOnScreen(*this, twips_.factor());
 }
 
@@ -99,12 +114,28 @@ void Form1::LayOut()
         chooser_->LayOut(twips_);
 }
 
+void Form1::StyleMakerFrame()
+{
+    // The caption sits on the frame's top line, as a classic frame draws it; the labels inside keep
+    // their places below it. A widget under a style sheet keeps the palette it had when the sheet
+    // was set: set anew, it takes the desktop's palette of now.
+    makerFrame_->setStyleSheet({});
+    makerFrame_->setStyleSheet(QStringLiteral("QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px;"
+                                              " margin-top: 0.5em; }"
+                                              "QGroupBox#Frame1::title { subcontrol-origin: margin; left: 6px;"
+                                              " padding: 0 2px; }"));
+}
+
 void Form1::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     // The desktop's font changed while the program runs: the controls have theirs already.
     if (event->type() == QEvent::FontChange)
         LayOut();
+    // Its palette changed (a dark one, or back): the frame and its labels, the links included,
+    // take it too.
+    if (event->type() == QEvent::PaletteChange)
+        StyleMakerFrame();
 }
 
 Form1::~Form1()
@@ -131,57 +162,61 @@ void Form1::BuildControls()
     auto button = [this](const char* name, const QRect& twips, const QString& caption) {
         auto* control = Place(new QPushButton(caption, this), name, twips);
         control->setAutoDefault(false);
+        PressWithEnter(*control);
         return control;
     };
-    Text1 = Place(new QLineEdit(this), "Text1", QRect(0, 120, 4335, 270));
-    Command1 = button("Command1", QRect(4440, 120, 1095, 255), QStringLiteral("轉檔路徑"));
-    List1 = Place(new ProgressList(this), "List1", QRect(0, 480, 2775, 3480));
-    List2 = Place(new ProgressList(this), "List2", QRect(4320, 480, 2895, 3480));
-    Command2 = button("Command2", QRect(2880, 600, 1335, 375), QStringLiteral("繁體轉簡體"));
-    Command3 = button("Command3", QRect(2880, 1200, 1335, 375), QStringLiteral("簡體轉繁體"));
-    Label5 = label(this, "Label5", QRect(2880, 1680, 1335, 255));
-    Label6 = label(this, "Label6", QRect(2880, 2040, 1335, 735));
+    auto link = [this](const char* name, const QRect& twips, const QString& text) {
+        auto* control = Place(new LinkLabel(text, makerFrame_), name, twips);
+        control->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        connect(control, &LinkLabel::activated, this, [this, control] { OpenLink(control); });
+        return control;
+    };
+    pathBox_ = Place(new QLineEdit(this), "Text1", QRect(0, 120, 4335, 270));
+    chooserButton_ = button("Command1", QRect(4440, 120, 1095, 255), QStringLiteral("轉檔路徑"));
+    sourceList_ = Place(new ProgressList(this), "List1", QRect(0, 480, 2775, 3480));
+    resultList_ = Place(new ProgressList(this), "List2", QRect(4320, 480, 2895, 3480));
+    toSimplifiedButton_ = button("Command2", QRect(2880, 600, 1335, 375), QStringLiteral("繁體轉簡體"));
+    toTraditionalButton_ = button("Command3", QRect(2880, 1200, 1335, 375), QStringLiteral("簡體轉繁體"));
+    statusLabel_ = label(this, "Label5", QRect(2880, 1680, 1335, 255));
+    fileNameLabel_ = label(this, "Label6", QRect(2880, 2040, 1335, 735));
     // A file name is one long word: its lines fill up to the edge.
-    static_cast<BoxLabel*>(Label6)->setWrapMode(QTextOption::WrapAnywhere);
-    Label7 = label(this, "Label7", QRect(2880, 2880, 1335, 255), {}, Qt::AlignHCenter);
-    Label9 = label(this, "Label9", QRect(2880, 3120, 1335, 255), {}, Qt::AlignHCenter);
+    static_cast<BoxLabel*>(fileNameLabel_)->setWrapMode(QTextOption::WrapAnywhere);
+    fileCountLabel_ = label(this, "Label7", QRect(2880, 2880, 1335, 255), {}, Qt::AlignHCenter);
+    characterCountLabel_ = label(this, "Label9", QRect(2880, 3120, 1335, 255), {}, Qt::AlignHCenter);
 
-    Frame1 = Place(new QGroupBox(QString::fromUtf8(maker::kCaption), this), "Frame1", QRect(0, 4080, 7215, 855));
-    // The caption sits on the frame's top line, as a classic frame draws it; the labels inside keep
-    // their places below it.
-    Frame1->setStyleSheet(QStringLiteral("QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px;"
-                                         " margin-top: 0.5em; }"
-                                         "QGroupBox#Frame1::title { subcontrol-origin: margin; left: 6px;"
-                                         " padding: 0 2px; }"));
-    Label1 = label(Frame1, "Label1", QRect(120, 240, 5175, 255), QString::fromUtf8(maker::kContactLine));
-    Label2 = label(Frame1, "Label2", QRect(5265, 240, 1810, 255), QString::fromUtf8(maker::kMailAddress));
-    Label3 = label(Frame1, "Label3", QRect(120, 480, 375, 255), QStringLiteral("網站"));
-    Label4 = label(Frame1, "Label4", QRect(600, 480, 2055, 255), QString::fromUtf8(maker::kWebAddress));
+    makerFrame_ = Place(new QGroupBox(QString::fromUtf8(maker::kCaption), this), "Frame1", QRect(0, 4080, 7215, 855));
+    StyleMakerFrame();
+    contactLabel_ = label(makerFrame_, "Label1", QRect(120, 240, 5175, 255), QString::fromUtf8(maker::kContactLine));
+    mailLink_ = link("Label2", QRect(5265, 240, 1810, 255), QString::fromUtf8(maker::kMailAddress));
+    webCaption_ = label(makerFrame_, "Label3", QRect(120, 480, 375, 255), QStringLiteral("網站"));
+    webLink_ = link("Label4", QRect(600, 480, 2055, 255), QString::fromUtf8(maker::kWebAddress));
+    notice_ = new Notice(this);
 
-    for (QLabel* link : {Label2, Label4}) {
-        QPalette palette = link->palette();
-        palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
-        link->setPalette(palette);
-        link->setCursor(Qt::PointingHandCursor);
-    }
+    // What a screen reader says of the controls that show no text of their own; the labels are
+    // named by their text.
+    pathBox_->setAccessibleName(QStringLiteral("要轉換的資料夾路徑"));
+    sourceList_->setAccessibleName(QStringLiteral("來源檔案"));
+    resultList_->setAccessibleName(QStringLiteral("轉換後的檔案"));
     // Movement over the frame's bare surface and over the links switches the underline; movement
     // over the other two labels must not reach the frame.
-    for (QWidget* watched : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Label2), static_cast<QWidget*>(Label4)}) {
+    for (QWidget* watched : {static_cast<QWidget*>(makerFrame_), static_cast<QWidget*>(mailLink_), static_cast<QWidget*>(webLink_)}) {
         watched->setMouseTracking(true);
         watched->installEventFilter(this);
     }
-    Label1->setAttribute(Qt::WA_NoMousePropagation);
-    Label3->setAttribute(Qt::WA_NoMousePropagation);
+    contactLabel_->setAttribute(Qt::WA_NoMousePropagation);
+    webCaption_->setAttribute(Qt::WA_NoMousePropagation);
 
-    setTabOrder(List1, List2);
-    setTabOrder(List2, Text1);
-    setTabOrder(Text1, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Command3);
+    setTabOrder(sourceList_, resultList_);
+    setTabOrder(resultList_, pathBox_);
+    setTabOrder(pathBox_, chooserButton_);
+    setTabOrder(chooserButton_, toSimplifiedButton_);
+    setTabOrder(toSimplifiedButton_, toTraditionalButton_);
+    setTabOrder(toTraditionalButton_, mailLink_);
+    setTabOrder(mailLink_, webLink_);
 
-    connect(Command1, &QPushButton::clicked, this, &Form1::ShowChooser);
-    connect(Command2, &QPushButton::clicked, this, [this] { StartRun(ConversionDirection::TraditionalToSimplified); });
-    connect(Command3, &QPushButton::clicked, this, [this] { StartRun(ConversionDirection::SimplifiedToTraditional); });
+    connect(chooserButton_, &QPushButton::clicked, this, &Form1::ShowChooser);
+    connect(toSimplifiedButton_, &QPushButton::clicked, this, [this] { StartRun(ConversionDirection::TraditionalToSimplified); });
+    connect(toTraditionalButton_, &QPushButton::clicked, this, [this] { StartRun(ConversionDirection::SimplifiedToTraditional); });
 }
 
 std::vector<TextBox> Form1::TextBoxes(const QWidget& chooserOk) const
@@ -201,19 +236,30 @@ std::vector<TextBox> Form1::TextBoxes(const QWidget& chooserOk) const
                               FromUtf8(texts::Completion(ConversionDirection::SimplifiedToTraditional)),
                               FromUtf8(texts::kFailureStatus)};
     return {
-        box(Command1, {own(Command1)}),
-        box(Command2, {own(Command2)}),
-        box(Command3, {own(Command3)}),
-        box(Label5, QStringList(std::begin(status), std::end(status))),
-        box(Label6, {FromUtf8(kFileNamePrefix) + QLatin1String(kLongestShownName)}),
-        box(Label7, {QStringLiteral("第 99999 檔案")}),
-        box(Label9, {QStringLiteral("第 99999999 字")}),
-        box(Label1, {own(Label1)}),
-        box(Label2, {own(Label2)}),
-        box(Label3, {own(Label3)}),
-        box(Label4, {own(Label4)}),
+        box(chooserButton_, {own(chooserButton_)}),
+        box(toSimplifiedButton_, {own(toSimplifiedButton_)}),
+        box(toTraditionalButton_, {own(toTraditionalButton_)}),
+        box(statusLabel_, QStringList(std::begin(status), std::end(status))),
+        box(fileNameLabel_, {FromUtf8(kFileNamePrefix) + QLatin1String(kLongestShownName)}),
+        box(fileCountLabel_, {QStringLiteral("第 99999 檔案")}),
+        box(characterCountLabel_, {QStringLiteral("第 99999999 字")}),
+        box(contactLabel_, {own(contactLabel_)}),
+        box(mailLink_, {own(mailLink_)}),
+        box(webCaption_, {own(webCaption_)}),
+        box(webLink_, {own(webLink_)}),
         TextBox{&chooserOk, Form2::kOkTwips, {own(&chooserOk)}},
     };
+}
+
+QString Form1::texts() const
+{
+    const QPushButton chooserOk(QString::fromUtf8(Form2::kOkCaption));
+    QStringList all = {windowTitle(), makerFrame_->title(), QString::fromUtf8(Form2::kTitle)};
+    for (const std::string_view item : {texts::kPathMissing, texts::kFailureItem, texts::kReinstallItem})
+        all.append(FromUtf8(item));
+    for (const TextBox& box : TextBoxes(chooserOk))
+        all.append(box.texts);
+    return all.join(QString());
 }
 
 Form2* Form1::chooser() const
@@ -233,7 +279,7 @@ void Form1::ShowChooser()
     chooser_ = new Form2(desktop_.workingFolder, desktop_.volumes ? desktop_.volumes() : QStringList(), twips_);
     connect(chooser_, &Form2::folderChosen, this, [this](const QString& folder) {
         chosenFolder_ = folder;
-        Text1->setText(ReadablePath(folder));
+        pathBox_->setText(ReadablePath(folder));
     });
     chooser_->show();
 }
@@ -242,10 +288,10 @@ void Form1::StartRun(ConversionDirection direction)
 {
     if (running_)
         return;
-    const std::string folderPath = FolderPathBytes(Text1->text(), chosenFolder_);
+    const std::string folderPath = FolderPathBytes(pathBox_->text(), chosenFolder_);
     const std::string programDirectory = PathBytes(FFile);
-    Label5->setToolTip({});
-    const RunningState running(running_, Command2, Command3);
+    statusLabel_->setToolTip({});
+    const RunningState running(running_, toSimplifiedButton_, toTraditionalButton_);
     characterCountPending_ = false;
     fileName_.pending = fileCount_.pending = characterCountShown_.pending = false;
     // The run's first yield handles the events at once.
@@ -262,26 +308,33 @@ void Form1::StartRun(ConversionDirection direction)
     }
     ShowPendingTexts();
     ShowAddedItems(true);
-    ShowReasons(result, folderPath);
+    ShowOutcome(result, folderPath);
 }
 
-void Form1::ShowReasons(const RunResult& result, const std::string& folderPath)
+void Form1::ShowOutcome(const RunResult& result, const std::string& folderPath)
 {
     // The texts stay as the run showed them; the cause goes into their tooltips and, for whoever
-    // started the program from a terminal or reads its log, onto standard error.
+    // started the program from a terminal or reads its log, onto standard error. A screen reader
+    // hears the last text of the run, with the cause.
     std::string line;
+    QString heard = statusLabel_->text();
     if (result.outcome == RunOutcome::PathRejected) {
-        List1->setLastItemToolTip(RejectionReason(folderPath));
+        const QString reason = RejectionReason(folderPath);
+        sourceList_->setLastItemToolTip(reason);
+        if (const QListWidgetItem* item = sourceList_->item(sourceList_->count() - 1))
+            heard = item->text() + QStringLiteral("。") + reason;
         line = RejectionMessage(folderPath);
     } else if (result.outcome == RunOutcome::Failed && result.failure) {
         const QString reason = FailureReason(*result.failure);
-        Label5->setToolTip(reason);
-        for (int row = List1->count() - 2; row < List1->count(); ++row) {
-            if (QListWidgetItem* item = List1->item(row))
+        statusLabel_->setToolTip(reason);
+        for (int row = sourceList_->count() - 2; row < sourceList_->count(); ++row) {
+            if (QListWidgetItem* item = sourceList_->item(row))
                 item->setToolTip(reason);
         }
+        heard += QStringLiteral("。") + reason;
         line = result.failure->message;
     }
+    notice_->announce(heard);
     if (line.empty())
         return;
     line = "fanjian: " + line + "\n";
@@ -292,45 +345,45 @@ void Form1::ShowReasons(const RunResult& result, const std::string& folderPath)
 
 void Form1::ShowAddedItems(bool now)
 {
-    List1->showAddedItems(now);
-    List2->showAddedItems(now);
+    sourceList_->showAddedItems(now);
+    resultList_->showAddedItems(now);
 }
 
 void Form1::setEventPassInterval(std::chrono::microseconds interval)
 {
     eventPassInterval_ = interval;
     const auto showInterval = interval.count() == 0 ? std::chrono::milliseconds(0) : ProgressList::kShowInterval;
-    List1->setShowInterval(showInterval);
-    List2->setShowInterval(showInterval);
+    sourceList_->setShowInterval(showInterval);
+    resultList_->setShowInterval(showInterval);
 }
 
 void Form1::ClearSourceList()
 {
-    List1->clearItems();
+    sourceList_->clearItems();
     OtherTextShown();
 }
 
 void Form1::AddSourceListItem(std::string_view text)
 {
-    List1->addItemLater(ReadablePath(text));
+    sourceList_->addItemLater(ReadablePath(text));
     OtherTextShown();
 }
 
 void Form1::ClearResultList()
 {
-    List2->clearItems();
+    resultList_->clearItems();
     OtherTextShown();
 }
 
 void Form1::AddResultListItem(std::string_view text)
 {
-    List2->addItemLater(ReadablePath(text));
+    resultList_->addItemLater(ReadablePath(text));
     OtherTextShown();
 }
 
 void Form1::ShowStatus(std::string_view text)
 {
-    Label5->setText(FromUtf8(text));
+    statusLabel_->setText(FromUtf8(text));
     OtherTextShown();
 }
 
@@ -371,14 +424,14 @@ void Form1::ShowPendingTexts()
         // "檔名 " and the file's name, which is bytes.
         const std::string_view text = fileName_.text;
         if (text.starts_with(kFileNamePrefix))
-            Label6->setText(FromUtf8(kFileNamePrefix) + ReadableName(text.substr(kFileNamePrefix.size())));
+            fileNameLabel_->setText(FromUtf8(kFileNamePrefix) + ReadableName(text.substr(kFileNamePrefix.size())));
         else
-            Label6->setText(ReadableName(text));
+            fileNameLabel_->setText(ReadableName(text));
     }
     if (fileCount_.pending)
-        Label7->setText(FromUtf8(fileCount_.text));
+        fileCountLabel_->setText(FromUtf8(fileCount_.text));
     if (characterCountShown_.pending)
-        Label9->setText(FromUtf8(characterCountShown_.text));
+        characterCountLabel_->setText(FromUtf8(characterCountShown_.text));
     fileName_.pending = fileCount_.pending = characterCountShown_.pending = false;
 }
 
@@ -418,26 +471,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::MouseMove:
-        if (watched == Label2 || watched == Label4) {
+        if (watched == mailLink_ || watched == webLink_) {
             SetUnderline(static_cast<QLabel*>(watched), true);
             return true;
         }
-        if (watched == Frame1) {
-            SetUnderline(Label2, false);
-            SetUnderline(Label4, false);
-        }
-        break;
-    case QEvent::MouseButtonPress:
-        if ((watched == Label2 || watched == Label4) && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-            return true;
-        break;
-    case QEvent::MouseButtonRelease:
-        if (watched == Label2 || watched == Label4) {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            const auto* link = static_cast<QLabel*>(watched);
-            if (mouse->button() == Qt::LeftButton && link->rect().contains(mouse->position().toPoint()))
-                OpenLink(link);
-            return true;
+        if (watched == makerFrame_) {
+            SetUnderline(mailLink_, false);
+            SetUnderline(webLink_, false);
         }
         break;
     default:
@@ -446,14 +486,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::OpenLink(const QLabel* link)
+void Form1::OpenLink(const LinkLabel* link)
 {
     if (!desktop_.openLink)
         return;
-    if (link == Label2)
-        desktop_.openLink(QUrl(QStringLiteral("mailto:") + Label2->text()));
+    if (link == mailLink_)
+        desktop_.openLink(QUrl(QStringLiteral("mailto:") + mailLink_->text()));
     else
-        desktop_.openLink(QUrl::fromUserInput(Label4->text()));
+        desktop_.openLink(QUrl::fromUserInput(webLink_->text()));
 }
 
 void Form1::closeEvent(QCloseEvent* event)

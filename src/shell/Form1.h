@@ -23,6 +23,8 @@ class QPushButton;
 namespace fanjian {
 
 class Form2;
+class LinkLabel;
+class Notice;
 class ProgressList;
 struct RunResult;
 
@@ -48,6 +50,9 @@ public:
     static constexpr char kLongestShownName[] = "abcdefghijklmnopqrstuvwxyz0123456789.htm";
     // Twips to pixels for both windows, from the application font when the window was made.
     const Twips& twips() const noexcept { return twips_; }
+
+    // Every text either window can show, one after the other (a font must be able to draw them).
+    QString texts() const;
 
     // The folder chooser while it is open, else null.
     Form2* chooser() const;
@@ -87,17 +92,19 @@ protected:
 
 private:
     void BuildControls();
+    void StyleMakerFrame();
     // Sizes the window and places its controls for the application's font, and the chooser's.
     void LayOut();
     template <class Control>
     Control* Place(Control* control, const char* name, const QRect& twips);
-    void ShowReasons(const RunResult& result, const std::string& folderPath);
+    // After a run: the causes of a failure or rejection, and what a screen reader hears.
+    void ShowOutcome(const RunResult& result, const std::string& folderPath);
     void ShowAddedItems(bool now = false);
     // Every text a control of either window can show, with the control's box in twips.
     std::vector<TextBox> TextBoxes(const QWidget& chooserOk) const;
     void StartRun(ConversionDirection direction);
     void ShowChooser();
-    void OpenLink(const QLabel* link);
+    void OpenLink(const LinkLabel* link);
     void KeepCharacterCount();
     void ShowPendingTexts();
     void OtherTextShown();
@@ -115,22 +122,24 @@ private:
     // still shows from it.
     QString chosenFolder_;
 
-    // Controls, under the names they also carry as object names.
-    QLineEdit* Text1;
-    QPushButton* Command1;
-    ProgressList* List1;
-    ProgressList* List2;
-    QPushButton* Command2;
-    QPushButton* Command3;
-    QLabel* Label5;
-    QLabel* Label6;
-    QLabel* Label7;
-    QLabel* Label9;
-    QGroupBox* Frame1;
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
+    // Controls; their object names are the ones the window was drawn with.
+    QLineEdit* pathBox_;                // Text1
+    QPushButton* chooserButton_;        // Command1
+    ProgressList* sourceList_;          // List1
+    ProgressList* resultList_;          // List2
+    QPushButton* toSimplifiedButton_;   // Command2
+    QPushButton* toTraditionalButton_;  // Command3
+    QLabel* statusLabel_;               // Label5
+    QLabel* fileNameLabel_;             // Label6
+    QLabel* fileCountLabel_;            // Label7
+    QLabel* characterCountLabel_;       // Label9
+    QGroupBox* makerFrame_;             // Frame1
+    QLabel* contactLabel_;              // Label1
+    LinkLabel* mailLink_;               // Label2
+    QLabel* webCaption_;                // Label3
+    LinkLabel* webLink_;                // Label4
+    // Tells assistive technology how each run ended.
+    Notice* notice_;
 
     QPointer<Form2> chooser_;
     bool running_ = false;

@@ -1,5 +1,6 @@
 #include "shell/Form2.h"
 
+#include "shell/Accessibility.h"
 #include "shell/Desktop.h"
 #include "shell/DirectoryList.h"
 
@@ -17,21 +18,28 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, const Twi
                           Qt::WindowCloseButtonHint)
     , workingFolder_(WithoutTrailingSeparator(workingFolder))
 {
+    InstallAccessibleInterfaces();
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("選擇資料夾"));
+    setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(ProgramIcon());
-    Drive1 = new QComboBox(this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    Dir1 = new DirectoryList(this);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
-    Command1 = new QPushButton(QString::fromUtf8(kOkCaption), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setAutoDefault(false);
+    driveList_ = new QComboBox(this);
+    driveList_->setObjectName(QStringLiteral("Drive1"));
+    directoryList_ = new DirectoryList(this);
+    directoryList_->setObjectName(QStringLiteral("Dir1"));
+    okButton_ = new QPushButton(QString::fromUtf8(kOkCaption), this);
+    okButton_->setObjectName(QStringLiteral("Command1"));
+    okButton_->setAutoDefault(false);
+    PressWithEnter(*okButton_);
+    // What a screen reader says of the lists. A drop-down list is named by its entry on Linux; it
+    // tells what it is in its description.
+    driveList_->setAccessibleName(QStringLiteral("磁碟機"));
+    driveList_->setAccessibleDescription(QStringLiteral("磁碟機"));
+    directoryList_->setAccessibleName(QStringLiteral("資料夾"));
     LayOut(twips);
 
-    setTabOrder(Drive1, Dir1);
-    setTabOrder(Dir1, Command1);
+    setTabOrder(driveList_, directoryList_);
+    setTabOrder(directoryList_, okButton_);
 
     // Both lists start at the volume and the folder the program was started in.
     QStringList roots = volumes;
@@ -44,16 +52,16 @@ Form2::Form2(const QString& workingFolder, const QStringList& volumes, const Twi
         roots.append(workingVolume_);
         roots.sort();
     }
-    Drive1->addItems(roots);
+    driveList_->addItems(roots);
     driveIndex_ = static_cast<int>(roots.indexOf(workingVolume_));
     // A working folder that has gone since the program started: the nearest folder above it.
-    Dir1->setNearestPath(workingFolder_);
+    directoryList_->setNearestPath(workingFolder_);
     ShowVolumeOfDir1();
 
-    connect(Drive1, &QComboBox::currentIndexChanged, this, &Form2::OnDriveChanged);
-    connect(Command1, &QPushButton::clicked, this, &Form2::OnOk);
+    connect(driveList_, &QComboBox::currentIndexChanged, this, &Form2::OnDriveChanged);
+    connect(okButton_, &QPushButton::clicked, this, &Form2::OnOk);
 
-    Drive1->setFocus();
+    driveList_->setFocus();
     CentreOnScreen(*this, twips.factor());
 }
 
@@ -63,10 +71,10 @@ void Form2::LayOut(const Twips& twips)
     auto place = [&twips](QWidget* control, const QRect& geometry) {
         control->setGeometry(twips.Rect(geometry.x(), geometry.y(), geometry.width(), geometry.height()));
     };
-    place(Drive1, QRect(120, 240, 2295, 300));
-    place(Dir1, QRect(120, 600, 2895, 2610));
-    Dir1->setIndentation(twips.Pixels(150));
-    place(Command1, kOkTwips);
+    place(driveList_, QRect(120, 240, 2295, 300));
+    place(directoryList_, QRect(120, 600, 2895, 2610));
+    directoryList_->setIndentation(twips.Pixels(150));
+    place(okButton_, kOkTwips);
 }
 
 void Form2::keyPressEvent(QKeyEvent* event)
@@ -81,8 +89,8 @@ void Form2::keyPressEvent(QKeyEvent* event)
 
 void Form2::OnDriveChanged(int index)
 {
-    const QString root = Drive1->itemText(index);
-    const bool moved = (root == workingVolume_ && Dir1->setPath(workingFolder_)) || Dir1->setPath(root);
+    const QString root = driveList_->itemText(index);
+    const bool moved = (root == workingVolume_ && directoryList_->setPath(workingFolder_)) || directoryList_->setPath(root);
     if (moved) {
         driveIndex_ = index;
         return;
@@ -91,25 +99,25 @@ void Form2::OnDriveChanged(int index)
     // shown as it is now; where its folder has gone too (it was on a volume that vanished), it
     // moves up to the nearest folder that is still there. Drive1 goes back to the volume of that
     // folder, so that every other volume, the one left included, can be picked again.
-    Dir1->setNearestPath(Dir1->path());
+    directoryList_->setNearestPath(directoryList_->path());
     ShowVolumeOfDir1();
 }
 
 void Form2::ShowVolumeOfDir1()
 {
     QStringList roots;
-    for (int i = 0; i < Drive1->count(); ++i)
-        roots.append(Drive1->itemText(i));
-    const qsizetype holder = roots.indexOf(VolumeHolding(Dir1->path(), roots));
+    for (int i = 0; i < driveList_->count(); ++i)
+        roots.append(driveList_->itemText(i));
+    const qsizetype holder = roots.indexOf(VolumeHolding(directoryList_->path(), roots));
     if (holder >= 0)
         driveIndex_ = static_cast<int>(holder);
-    const QSignalBlocker blocker(Drive1);
-    Drive1->setCurrentIndex(driveIndex_);
+    const QSignalBlocker blocker(driveList_);
+    driveList_->setCurrentIndex(driveIndex_);
 }
 
 void Form2::OnOk()
 {
-    emit folderChosen(Dir1->path());
+    emit folderChosen(directoryList_->path());
     close();
 }
 

@@ -27,6 +27,7 @@ public:
     // OK's geometry in twips and its caption, which must fit.
     static constexpr QRect kOkTwips{2520, 120, 615, 375};
     static constexpr char kOkCaption[] = "確定";
+    static constexpr char kTitle[] = "選擇資料夾";
 
     // Sizes the window and places its controls in `twips` (the main window's, which follow the
     // application's font).
@@ -40,10 +41,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // Controls, under the names they also carry as object names.
-    QComboBox* Drive1;
-    DirectoryList* Dir1;
-    QPushButton* Command1;
+    // Controls; their object names are the ones the window was drawn with.
+    QComboBox* driveList_;          // Drive1
+    DirectoryList* directoryList_;  // Dir1
+    QPushButton* okButton_;         // Command1
 
     void OnDriveChanged(int index);
     void OnOk();

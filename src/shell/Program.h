@@ -10,4 +10,11 @@ namespace fanjian {
 // the signal's number; SIGPIPE is ignored. Gives the program's exit status.
 int RunProgram(Desktop desktop);
 
+// The program as main() runs it: starts its QApplication on the window system the environment
+// names, then RunProgram on the system's desktop. Where no window system can be reached (a
+// forced QT_QPA_PLATFORM that cannot start, no display, a display that does not answer), it says
+// why in one line of its own on standard error and ends with status 1, instead of the toolkit's
+// abort.
+int ProgramMain(int argc, char* argv[]);
+
 } // namespace fanjian

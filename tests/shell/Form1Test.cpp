@@ -3,12 +3,15 @@
 #include "TestSupport.h"
 #include "conversion/ConversionRun.h"
 #include "dictionary/Errors.h"
+#include "shell/Accessibility.h"
 #include "shell/BoxLabel.h"
 #include "shell/Form1.h"
 #include "shell/Form2.h"
+#include "shell/LinkLabel.h"
 #include "shell/Names.h"
 #include "shell/Reasons.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -18,10 +21,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
-#include <QTextLayout>
 #include <QTimer>
 #include <QToolTip>
 
@@ -97,24 +100,78 @@ int InkIn(const QImage& image, const QRect& area)
     return ink;
 }
 
-// The size `text` takes laid out in `font` as a label of the program draws it (QTextLayout, lines
-// of `width` wrapped by `mode`, one below the other): the widest line and the total height.
-QSizeF LaidOut(const QFont& font, const QString& text, qreal width, QTextOption::WrapMode mode)
+// The smallest rectangle of `image` that holds every pixel in which it differs from `other`.
+QRect Difference(const QImage& image, const QImage& other)
 {
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(mode);
-    layout.setTextOption(option);
-    qreal height = 0;
-    qreal widest = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        height += line.height() + (height > 0 ? std::max<qreal>(0, QFontMetricsF(font).leading()) : 0);
-        widest = std::max(widest, line.naturalTextWidth());
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != other.pixel(x, y))
+                bounds |= QRect(x, y, 1, 1);
+        }
     }
-    layout.endLayout();
-    return {widest, height};
+    return bounds;
+}
+
+// The lines of text drawn in `image`: the bands of rows with ink, one below the other.
+int InkLines(const QImage& image)
+{
+    int lines = 0;
+    bool inLine = false;
+    for (int y = 0; y < image.height(); ++y) {
+        const bool ink = InkIn(image, QRect(0, y, image.width(), 1)) > 0;
+        lines += ink && !inLine;
+        inLine = ink;
+    }
+    return lines;
+}
+
+// True when `text`, as `label` draws it at its size, shows whole in the lines the label is high
+// for (Label6 three, the others one): drawn in a label as wide but four times as high, it takes no
+// more lines, its ink stays above the label's lower edge and off its right edge (where a line too
+// long would be cut). `text` must leave ink.
+bool LabelFits(QLabel* label, const QString& text)
+{
+    const QSize size = label->size();
+    const QString before = label->text();
+    label->setText(text);
+    label->resize(size.width(), size.height() * 4);
+    const QImage tall = label->grab().toImage();
+    label->resize(size);
+    label->setText(before);
+    const int edge = static_cast<int>(std::ceil(size.height() * tall.devicePixelRatio()));
+    const int lines = InkLines(tall);
+    return lines > 0 && lines <= (label->objectName() == "Label6" ? 3 : 1) &&
+           InkIn(tall, QRect(0, edge, tall.width(), tall.height() - edge)) == 0 &&
+           InkIn(tall, QRect(tall.width() - 1, 0, 1, tall.height())) == 0;
+}
+
+// True when `button`'s caption, as drawn, lies inside the contents rectangle the style gives the
+// button and takes as much room as on a button three times as large (nothing cut off at an edge;
+// a centred caption may fall on other fractions of a pixel there, which may make it a pixel wider
+// or higher).
+bool CaptionFits(QPushButton* button)
+{
+    const QSize size = button->size();
+    const QString caption = button->text();
+    auto captionInk = [button, &caption](QSize at) {
+        button->resize(at);
+        button->setText(caption);
+        const QImage with = button->grab().toImage();
+        button->setText({});
+        const QImage without = button->grab().toImage();
+        button->setText(caption);
+        return std::pair(Difference(with, without), with.devicePixelRatio());
+    };
+    const QRect large = captionInk(size * 3).first;
+    const auto [ink, ratio] = captionInk(size);
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = caption;
+    const QRect inner = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    const QRectF innerPixels(QPointF(inner.topLeft()) * ratio, QSizeF(inner.size()) * ratio);
+    const QSize lost = large.size() - ink.size();
+    return !ink.isEmpty() && innerPixels.contains(QRectF(ink)) && lost.width() <= 1 && lost.height() <= 1;
 }
 
 // Calls `step` at every pass the window makes over its events, from inside a run's yields.
@@ -158,6 +215,9 @@ private slots:
     void focusStartsInList1AndFollowsTheOrder();
     void hoverSwitchesTheUnderline();
     void linksOpenTheMakersAddresses();
+    void linksStayReadableOnEveryPalette_data();
+    void linksStayReadableOnEveryPalette();
+    void assistiveTechnologyFindsNamesLinksAndOutcomes();
     void chooserOpensOnceAndOkWritesText1();
     void closingTheChooserWritesNothing();
     void closingTheWindowClosesTheChooser();
@@ -199,11 +259,13 @@ private:
     RecordingDesktop desktop_;
     std::unique_ptr<Form1> form_;
     QFont originalFont_;
+    QPalette originalPalette_;
 };
 
 void Form1Test::init()
 {
     originalFont_ = QApplication::font();
+    originalPalette_ = QApplication::palette();
     temp_ = std::make_unique<TempDir>();
     program_ = temp_->path() / "program";
     site_ = temp_->path() / "site";
@@ -218,6 +280,7 @@ void Form1Test::cleanup()
     form_.reset();
     temp_.reset();
     QApplication::setFont(originalFont_);
+    QApplication::setPalette(originalPalette_);
 }
 
 Form1& Form1Test::Show()
@@ -338,6 +401,15 @@ void Form1Test::controlsAndStartState()
     QCOMPARE(Label("Label9")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
     QCOMPARE(Label("Label6")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
 
+    // The texts a font must draw for both windows, all drawn by the installed fonts; a character
+    // that no font has is found.
+    const QString texts = form_->texts();
+    for (const char* text : {"網站繁簡轉換", "選擇資料夾", "確定", "繁轉簡轉換完成", "系統資料已損毀！", "請重新安裝！", "未輸入轉換路徑",
+                             "第 99999999 字", "網站繁簡轉換由 fanjian 開發團隊製作"})
+        QVERIFY2(texts.contains(QString::fromUtf8(text)), text);
+    QCOMPARE(UndrawableCharacters(texts, form_->font()), QString());
+    QCOMPARE(UndrawableCharacters(texts + QChar(0x0378) + QChar(0x0378), form_->font()), QString(QChar(0x0378)));
+
     // The program directory keeps no trailing separator, except the root's.
     QCOMPARE(Form1(desktop_.Make("/opt/fanjian/", "/")).programDirectory(), QStringLiteral("/opt/fanjian"));
     QCOMPARE(Form1(desktop_.Make("/", "/")).programDirectory(), QStringLiteral("/"));
@@ -347,7 +419,8 @@ void Form1Test::focusStartsInList1AndFollowsTheOrder()
 {
     Show();
     QCOMPARE(QApplication::focusWidget(), List("List1"));
-    for (const char* next : {"List2", "Text1", "Command1", "Command2", "Command3", "List1"}) {
+    // The links come after the six controls.
+    for (const char* next : {"List2", "Text1", "Command1", "Command2", "Command3", "Label2", "Label4", "List1"}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(next));
     }
@@ -357,6 +430,14 @@ void Form1Test::focusStartsInList1AndFollowsTheOrder()
     QTest::keyClick(Text1(), Qt::Key_Return);
     QCOMPARE(List("List1")->count(), 0);
     QVERIFY(Label("Label5")->text().isEmpty());
+    // Enter presses the button that has the focus, the keypad's too.
+    Button("Command3")->setFocus();
+    QTest::keyClick(Button("Command3"), Qt::Key_Return);
+    QCOMPARE(Label("Label5")->text(), QStringLiteral("簡轉繁轉換完成"));
+    QCOMPARE(QApplication::focusWidget(), Button("Command3")); // back after the run disabled it
+    Button("Command1")->setFocus();
+    QTest::keyClick(Button("Command1"), Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(form_->chooser() != nullptr);
 }
 
 void Form1Test::hoverSwitchesTheUnderline()
@@ -409,6 +490,116 @@ void Form1Test::linksOpenTheMakersAddresses()
     QVERIFY(desktop_.openedLinks[1].isValid());
     QVERIFY(desktop_.openedLinks[1].toString().contains(Label("Label4")->text()));
     QVERIFY(desktop_.openedLinks[1].scheme().startsWith(QStringLiteral("http")));
+
+    // From the keyboard: Enter or Space on the link that has the focus; other keys open nothing.
+    Label("Label2")->setFocus();
+    QTest::keyClick(Label("Label2"), Qt::Key_Return);
+    QTest::keyClick(Label("Label2"), Qt::Key_A);
+    Label("Label4")->setFocus();
+    QTest::keyClick(Label("Label4"), Qt::Key_Space);
+    QTest::keyClick(Label("Label4"), Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(desktop_.openedLinks.mid(2), desktop_.openedLinks.mid(0, 2));
+}
+
+void Form1Test::linksStayReadableOnEveryPalette_data()
+{
+    // The window's background and the palette's link colour; the links' colour where it is fixed,
+    // else none: the palette's link made lighter or darker, its hue kept, until it stands out.
+    QTest::addColumn<QColor>("window");
+    QTest::addColumn<QColor>("link");
+    QTest::addColumn<QColor>("expected");
+    QTest::newRow("light") << QColor("#efefef") << QColor("#2a82da") << QColor(0, 0, 255);
+    QTest::newRow("dark, a link that stands out") << QColor("#31363b") << QColor("#3daee9") << QColor("#3daee9");
+    QTest::newRow("qt6ct darker, its link too dark") << QColor("#222020") << QColor("#0986d3") << QColor();
+    QTest::newRow("black, a blue link") << QColor(Qt::black) << QColor(0, 0, 255) << QColor();
+    QTest::newRow("mid grey, a blue link") << QColor("#808080") << QColor(0, 0, 255) << QColor();
+}
+
+void Form1Test::linksStayReadableOnEveryPalette()
+{
+    QFETCH(QColor, window);
+    QFETCH(QColor, link);
+    QFETCH(QColor, expected);
+    Show();
+    // The desktop's palette changes while the window is open.
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::Link, link);
+    QApplication::setPalette(palette);
+    QCoreApplication::sendPostedEvents();
+    for (const char* name : {"Label2", "Label4"}) {
+        const QColor shown = Label(name)->palette().color(QPalette::WindowText);
+        QVERIFY2(ContrastRatio(shown, window) >= 4.5, qPrintable(shown.name()));
+        if (expected.isValid())
+            QCOMPARE(shown, expected);
+        else
+            QVERIFY2(std::abs(shown.hsvHue() - link.hsvHue()) <= 2 && shown != link, qPrintable(shown.name()));
+        // The label draws its text in it.
+        const QImage drawn = Label(name)->grab().toImage();
+        bool inColour = false;
+        for (int y = 0; y < drawn.height() && !inColour; ++y) {
+            for (int x = 0; x < drawn.width() && !inColour; ++x)
+                inColour = drawn.pixelColor(x, y) == shown;
+        }
+        QVERIFY(inColour);
+    }
+    // The other labels keep the palette's text colour; pure blue comes back with a light palette.
+    QCOMPARE(Label("Label1")->palette().color(QPalette::WindowText), palette.color(QPalette::WindowText));
+    QApplication::setPalette(originalPalette_);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(Label("Label4")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    // From the qt6ct "darker" scheme: pure blue had 1.9 : 1 on its background.
+    QVERIFY(std::abs(ContrastRatio(QColor(0, 0, 255), QColor("#222020")) - 1.9) < 0.05);
+}
+
+void Form1Test::assistiveTechnologyFindsNamesLinksAndOutcomes()
+{
+    Show();
+    auto accessible = [this](const char* name) { return QAccessible::queryAccessibleInterface(Control<QWidget>(name)); };
+    QCOMPARE(QAccessible::queryAccessibleInterface(form_.get())->role(), QAccessible::Window);
+    QCOMPARE(QAccessible::queryAccessibleInterface(form_.get())->text(QAccessible::Name), form_->windowTitle());
+    // The controls without text of their own have names; labels are named by their text.
+    QCOMPARE(accessible("Text1")->text(QAccessible::Name), QStringLiteral("要轉換的資料夾路徑"));
+    QCOMPARE(accessible("List1")->text(QAccessible::Name), QStringLiteral("來源檔案"));
+    QCOMPARE(accessible("List2")->text(QAccessible::Name), QStringLiteral("轉換後的檔案"));
+    QCOMPARE(accessible("Label1")->text(QAccessible::Name), Label("Label1")->text());
+    QCOMPARE(accessible("Label3")->text(QAccessible::Name), QStringLiteral("網站"));
+    QCOMPARE(accessible("Command2")->text(QAccessible::Name), QStringLiteral("繁體轉簡體"));
+
+    // The links are links, named by their text, with an action that opens them.
+    for (const char* name : {"Label2", "Label4"}) {
+        QAccessibleInterface* link = accessible(name);
+        QCOMPARE(link->role(), QAccessible::Link);
+        QCOMPARE(link->text(QAccessible::Name), Label(name)->text());
+        QVERIFY(link->state().focusable);
+        QAccessibleActionInterface* actions = link->actionInterface();
+        QVERIFY(actions != nullptr);
+        QCOMPARE(actions->actionNames().value(0), QAccessibleActionInterface::pressAction());
+        actions->doAction(QAccessibleActionInterface::pressAction());
+    }
+    QCOMPARE(desktop_.openedLinks.size(), 2);
+    QCOMPARE(desktop_.openedLinks[0].toString(), QStringLiteral("mailto:") + Label("Label2")->text());
+
+    // How each run ended is announced once, at its end, with its cause: a path rejected (which
+    // leaves Label5 as it was), a run completed, a run failed. A screen reader hears the window's
+    // notice, a notification named by the message.
+    auto* notice = form_->findChild<Notice*>("Notice");
+    QSignalSpy announced(notice, &Notice::announced);
+    QTest::mouseClick(Button("Command2"), Qt::LeftButton);
+    StartRun(site_, "Command2");
+    WriteFile(program_ / "mervik.pcx", "not a dictionary");
+    QTest::mouseClick(Button("Command3"), Qt::LeftButton);
+    const QString failure = "系統資料已損毀。" + Label("Label5")->toolTip();
+    QCOMPARE(announced.count(), 3);
+    QCOMPARE(announced[0][0].toString(), QStringLiteral("未輸入轉換路徑。請輸入以 / 開頭的完整資料夾路徑"));
+    QCOMPARE(announced[1][0].toString(), QStringLiteral("繁轉簡轉換完成"));
+    QCOMPARE(announced[2][0].toString(), failure);
+    QVERIFY(failure.contains(QStringLiteral("字典檔已損毀")));
+    QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(notice);
+    QCOMPARE(heard->role(), QAccessible::Notification);
+    QCOMPARE(heard->text(QAccessible::Name), failure);
+    QCOMPARE(notice->size(), QSize(0, 0));
+    QCOMPARE(accessible("Label5")->text(QAccessible::Name), QStringLiteral("系統資料已損毀"));
 }
 
 void Form1Test::chooserOpensOnceAndOkWritesText1()
@@ -746,23 +937,15 @@ void Form1Test::textsFitAtEveryFontSize()
         QCOMPARE(earlier->findChild<QWidget*>(control->objectName())->geometry(), control->geometry());
     QCOMPARE(earlier->chooser()->size(), Twips(factor).Size(3135, 3270));
 
-    // A label's text: laid out in lines of the label's inner width as the label draws it, by words
-    // and inside a word too long for a line (Label6: anywhere, a file name being one word), it
-    // takes no more than the label's inner height.
-    auto labelFits = [](QLabel* label, const QString& text) {
-        const QRect box = label->contentsRect();
-        const auto mode = label->objectName() == "Label6" ? QTextOption::WrapAnywhere
-                                                          : QTextOption::WrapAtWordBoundaryOrAnywhere;
-        const QSizeF size = LaidOut(label->font(), text, box.width(), mode);
-        return size.width() <= box.width() && size.height() <= box.height();
-    };
+    // Each text shows whole as its label draws it (see LabelFits).
     const struct {
         const char* label;
         QStringList texts;
     } labelTexts[] = {
         {"Label5", {"繁轉簡轉換中", "簡轉繁轉換中", "繁轉簡轉換完成", "簡轉繁轉換完成", "系統資料已損毀"}},
+        // The longest name, and one as long whose last line reaches below the baseline.
         {"Label6", {"檔名 index.htm", "檔名 taipei-city-news-archive-2024-spring.htm", "檔名 中華民國一百一十三年度預算書.htm",
-                    "檔名 " + QString::fromLatin1(Form1::kLongestShownName)}},
+                    "檔名 " + QString::fromLatin1(Form1::kLongestShownName), "檔名 abcdefghijklmnopqrstuvwxyz0123456789.jsp"}},
         {"Label7", {"第 1 檔案", "第 99999 檔案"}},
         {"Label9", {"第 1 字", "第 99999999 字"}},
         {"Label1", {Label("Label1")->text()}},
@@ -772,29 +955,20 @@ void Form1Test::textsFitAtEveryFontSize()
     };
     for (const auto& [name, texts] : labelTexts) {
         for (const QString& text : texts)
-            QVERIFY2(labelFits(Label(name), text), qPrintable(QStringLiteral("%1: %2 at %3 pt").arg(name, text).arg(points)));
+            QVERIFY2(LabelFits(Label(name), text), qPrintable(QStringLiteral("%1: %2 at %3 pt").arg(name, text).arg(points)));
     }
     // The maker's texts are the defaults, which must fit.
     QCOMPARE(Label("Label1")->text(), QStringLiteral("網站繁簡轉換由 fanjian 開發團隊製作，意見請來信："));
     QCOMPARE(Label("Label2")->text(), QStringLiteral("dev@fanjian.test"));
     QCOMPARE(Label("Label4")->text(), QStringLiteral("www.fanjian.test"));
 
-    // A button's caption, on one line, inside the frame the style draws.
-    auto captionFits = [](QPushButton* button) {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.rect = button->rect();
-        option.text = button->text();
-        const QRect inner = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        const QSizeF size = LaidOut(button->font(), button->text(), 1 << 20, QTextOption::NoWrap);
-        return size.width() <= inner.width() && size.height() <= inner.height();
-    };
+    // Each caption as drawn lies inside the frame the style draws (see CaptionFits).
     for (const char* name : {"Command1", "Command2", "Command3"})
-        QVERIFY2(captionFits(Button(name)), name);
+        QVERIFY2(CaptionFits(Button(name)), name);
     QTest::mouseClick(Button("Command1"), Qt::LeftButton);
     Form2* chooser = form_->chooser();
     QVERIFY(chooser != nullptr);
-    QVERIFY(captionFits(chooser->findChild<QPushButton*>("Command1")));
+    QVERIFY(CaptionFits(chooser->findChild<QPushButton*>("Command1")));
     // The chooser follows the same factor.
     QCOMPARE(chooser->size(), Twips(factor).Size(3135, 3270));
     QCOMPARE(chooser->findChild<QPushButton*>("Command1")->geometry(), Twips(factor).Rect(2520, 120, 615, 375));
@@ -809,12 +983,12 @@ void Form1Test::textsFitAtEveryFontSize()
             auto* label = smaller.findChild<QLabel*>(name);
             label->resize(less.Size(kTwips.value(name).width(), kTwips.value(name).height()));
             for (const QString& text : texts)
-                allFit &= labelFits(label, text);
+                allFit &= LabelFits(label, text);
         }
         for (const char* name : {"Command1", "Command2", "Command3"}) {
             auto* button = smaller.findChild<QPushButton*>(name);
             button->resize(less.Size(kTwips.value(name).width(), kTwips.value(name).height()));
-            allFit &= captionFits(button);
+            allFit &= CaptionFits(button);
         }
         QVERIFY2(!allFit, qPrintable(QString::number(factor)));
     }

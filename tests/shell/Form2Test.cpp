@@ -4,6 +4,7 @@
 #include "shell/Form2.h"
 #include "shell/Names.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
@@ -118,6 +119,15 @@ void Form2Test::controlsGeometryAndFocus()
     QCOMPARE(QApplication::focusWidget(), Ok());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), Drive1());
+
+    // A screen reader finds what both lists are (the drive list is named by its entry).
+    QCOMPARE(QAccessible::queryAccessibleInterface(Drive1())->text(QAccessible::Description), QStringLiteral("磁碟機"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(Dir1())->text(QAccessible::Name), QStringLiteral("資料夾"));
+    // Enter presses OK when it has the focus.
+    Ok()->setFocus();
+    QTest::keyClick(Ok(), Qt::Key_Return);
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(chosen[0][0].toString(), root_);
 }
 
 void Form2Test::directoryListShowsTheChainThenTheSubfolders()

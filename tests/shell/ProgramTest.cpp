@@ -40,6 +40,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kCloseMidRun = "--close-mid-run";
+// The child runs the program as main() does.
+constexpr const char* kProgram = "--program";
 
 // Big5 and GB2312 codes of 繁 體 轉 換 中.
 const std::vector<std::pair<int, int>> kDictionary = {
@@ -177,6 +179,8 @@ class ProgramTest : public QObject {
 private slots:
     void closingTheWindowOrASignalEndsTheProgram_data();
     void closingTheWindowOrASignalEndsTheProgram();
+    void aWindowSystemThatCannotStartEndsTheProgramInOneLine_data();
+    void aWindowSystemThatCannotStartEndsTheProgramInOneLine();
 };
 
 void ProgramTest::closingTheWindowOrASignalEndsTheProgram_data()
@@ -290,10 +294,54 @@ void ProgramTest::closingTheWindowOrASignalEndsTheProgram()
         QVERIFY(ReadFile(file) == input); // the input is never touched
 }
 
+void ProgramTest::aWindowSystemThatCannotStartEndsTheProgramInOneLine_data()
+{
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("reason");
+    const QString forced = "the platform \"%1\" that QT_QPA_PLATFORM names cannot start: ";
+    QTest::newRow("Wayland without a compositor") << "wayland" << "" << forced.arg("wayland");
+    QTest::newRow("no X server there") << "xcb" << ":1999" << forced.arg("xcb") + "could not connect to display :1999";
+    QTest::newRow("no such platform") << "none-such" << "" << forced.arg("none-such");
+    QTest::newRow("no display at all") << "" << "" << "no display to show it on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    QTest::newRow("a display that does not answer") << "" << ":1999" << "the display cannot be reached: could not connect to display :1999";
+}
+
+void ProgramTest::aWindowSystemThatCannotStartEndsTheProgramInOneLine()
+{
+    // The program's own reason, in one line, and the status 1: not the toolkit's lines and abort.
+    QFETCH(QString, platform);
+    QFETCH(QString, display);
+    QFETCH(QString, reason);
+    const TempDir temp;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
+        environment.remove(name);
+    if (!platform.isEmpty())
+        environment.insert("QT_QPA_PLATFORM", platform);
+    if (!display.isEmpty())
+        environment.insert("DISPLAY", display);
+    if (platform == "wayland")
+        environment.insert("WAYLAND_DISPLAY", "fanjian-test-no-compositor");
+    QProcess child;
+    child.setProgram(QCoreApplication::applicationFilePath());
+    child.setArguments({kProgram});
+    child.setProcessEnvironment(environment);
+    child.start();
+    QVERIFY2(child.waitForFinished(30000), "the program did not end");
+    const QString errors = QString::fromUtf8(child.readAllStandardError());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 1);
+    QVERIFY2(errors.startsWith("fanjian: cannot open its window: " + reason), qPrintable(errors));
+    QVERIFY2(errors.count('\n') == 1 && errors.endsWith('\n'), qPrintable(errors));
+}
+
 int main(int argc, char* argv[])
 {
     if (argc > 1 && std::strcmp(argv[1], kCloseMidRun) == 0)
         return CloseMidRun(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], kProgram) == 0)
+        return ProgramMain(argc, argv);
     QApplication application(argc, argv);
     ProgramTest test;
     return QTest::qExec(&test, argc, argv);
