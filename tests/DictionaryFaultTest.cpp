@@ -17,7 +17,9 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <span>
 #include <string>
+#include <vector>
 
 using fanjian::CharacterDictionary;
 using fanjian::ConversionDirection;
@@ -222,6 +224,137 @@ TEST(DictionaryFaults, AMillionRowsOpenAndTheFirstRowStillWins)
         EXPECT_EQ(dictionary.Lookup(kToGb, static_cast<std::uint16_t>(code)), code);
         EXPECT_EQ(dictionary.Lookup(kToBig5, static_cast<std::uint16_t>(code)), code);
     }
+}
+
+std::vector<std::uint16_t> Codes(std::span<const std::uint16_t> codes)
+{
+    return {codes.begin(), codes.end()};
+}
+
+TEST(DictionaryFaults, PhraseRowsThatBreakTheRulesAreLeftOutOneByOne)
+{
+    TempDir dir;
+    std::string sql = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); INSERT INTO MERVIK VALUES (45290, 47610);"
+                      "CREATE TABLE PHRASES (big5, gb, direction);";
+    std::string seventeen;
+    for (int i = 0; i < 17; ++i)
+        seventeen += "A440";
+    // Each bad row is followed by a good one whose first code counts the rows (A441, A442, ...).
+    const std::string bad[] = {
+        "NULL, x'D2BBD2BB', 3",           "x'A440A440', NULL, 3",         "'A440A440', x'D2BBD2BB', 3",
+        "41024, x'D2BBD2BB', 3",          "x'', x'', 3",                  "x'A440A4', x'D2BBD2', 3",
+        "x'A440', x'D2BB', 3",            "x'" + seventeen + "', x'" + seventeen + "', 3",
+        "x'8040A440', x'D2BBD2BB', 3",    "x'A43FA440', x'D2BBD2BB', 3",  "x'FF40A440', x'D2BBD2BB', 3",
+        "x'A4FFA440', x'D2BBD2BB', 3",    "x'A440A440', x'D2BB', 3",      "x'A440A440', x'D2BBD2BB', 0",
+        "x'A440A440', x'D2BBD2BB', 4",    "x'A440A440', x'D2BBD2BB', -1", "x'A440A440', x'D2BBD2BB', NULL",
+        "x'A440A440', x'D2BBD2BB', 'x'",  "x'A440A440', x'D2BBD2BB', 1.5",
+    };
+    int good = 0;
+    for (const std::string& row : bad) {
+        ++good;
+        char goodRow[96];
+        std::snprintf(goodRow, sizeof goodRow, "x'%04XA440', x'%04XD2BB', 3", 0xA440 + good, 0xD2A0 + good);
+        sql += "INSERT INTO PHRASES VALUES (" + row + "); INSERT INTO PHRASES VALUES (" + goodRow + ");";
+    }
+    // Sixteen characters is the longest phrase taken; a later row of the same source is left out.
+    sql += "INSERT INTO PHRASES VALUES (x'" + seventeen.substr(4) + "', x'" + seventeen.substr(4) + "', 3);";
+    sql += "INSERT INTO PHRASES VALUES (x'A441A440', x'C0EFC0EF', 3);";
+    WriteDatabase(dir.path() / "mervik.pcx", sql);
+
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    for (const auto direction : {kToGb, kToBig5}) {
+        const auto& phrases = dictionary.Phrases(direction);
+        ASSERT_EQ(phrases.size(), std::size(bad) + 1 + (direction == kToBig5 ? 1 : 0));
+        for (int i = 0; i < good; ++i) {
+            const std::vector<std::uint16_t> big5{static_cast<std::uint16_t>(0xA441 + i), 0xA440};
+            const std::vector<std::uint16_t> gb{static_cast<std::uint16_t>(0xD2A1 + i), 0xD2BB};
+            EXPECT_EQ(Codes(phrases.Source(i)), direction == kToGb ? big5 : gb) << i;
+            EXPECT_EQ(Codes(phrases.Target(i)), direction == kToGb ? gb : big5) << i;
+        }
+        EXPECT_EQ(phrases.Source(good).size(), 16u);
+        EXPECT_EQ(phrases.LongestSource(), 16u);
+    }
+    // The last row's gb side is new: Simplified -> Traditional takes it.
+    EXPECT_EQ(Codes(dictionary.Phrases(kToBig5).Source(std::size(bad) + 1)), (std::vector<std::uint16_t>{0xC0EF, 0xC0EF}));
+
+    // A PHRASES that is no table, or lacks a column, fails the open with its reason.
+    for (const char* phrases : {"CREATE VIEW PHRASES AS SELECT x'A440A440' AS big5, x'D2BBD2BB' AS gb, 3 AS direction",
+                                "CREATE TABLE PHRASES (big5 BLOB, gb BLOB)"}) {
+        fs::remove(dir.path() / "mervik.pcx");
+        WriteDatabase(dir.path() / "mervik.pcx", "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);" + std::string(phrases));
+        EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError) << phrases;
+        EXPECT_FALSE(dictionary.IsOpen());
+    }
+    try {
+        dictionary.Open(dir.str());
+    } catch (const DictionaryError& error) {
+        EXPECT_NE(std::string(error.what()).find("direction"), std::string::npos) << error.what();
+    }
+    // A table without rowids is read in its own order.
+    fs::remove(dir.path() / "mervik.pcx");
+    WriteDatabase(dir.path() / "mervik.pcx",
+                  "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
+                  "CREATE TABLE PHRASES (big5 BLOB PRIMARY KEY, gb BLOB, direction INTEGER) WITHOUT ROWID;"
+                  "INSERT INTO PHRASES VALUES (x'A440A440', x'D2BBD2BB', 1);");
+    dictionary.Open(dir.str());
+    EXPECT_EQ(dictionary.Phrases(kToGb).size(), 1u);
+    EXPECT_TRUE(dictionary.Phrases(kToBig5).empty());
+}
+
+TEST(DictionaryFaults, AMillionPhrasesOpenOrFailInTimeAndTheFirstRowStillWins)
+{
+    TempDir dir;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() / "mervik.pcx").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); CREATE TABLE PHRASES (big5 BLOB, gb BLOB,"
+                           " direction INTEGER); BEGIN;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO PHRASES VALUES (?, ?, 3)", -1, &insert, nullptr), SQLITE_OK);
+    // 16 passes over 72,198 sources of two characters; pass p pairs source k with the character p
+    // places on (among those with the same second character), so the first pass, the identity,
+    // answers in both directions.
+    const auto code = [](int n) { return std::pair<unsigned char, unsigned char>(0x81 + n / 191, 0x40 + n % 191); };
+    constexpr int kCharacters = 126 * 191;
+    constexpr int kSources = 3 * kCharacters;
+    for (int pass = 0; pass < 16; ++pass) {
+        for (int k = 0; k < kSources; ++k) {
+            const auto [lead, trail] = code(k % kCharacters);
+            const auto [lead2, trail2] = code(k / kCharacters);
+            const auto [targetLead, targetTrail] = code((k % kCharacters + pass) % kCharacters);
+            const unsigned char source[] = {lead, trail, lead2, trail2};
+            const unsigned char target[] = {targetLead, targetTrail, lead2, trail2};
+            sqlite3_bind_blob(insert, 1, source, 4, SQLITE_STATIC);
+            sqlite3_bind_blob(insert, 2, target, 4, SQLITE_STATIC);
+            ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_reset(insert);
+        }
+    }
+    sqlite3_finalize(insert);
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_GE(16 * kSources, 1'000'000);
+
+    CharacterDictionary dictionary;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        dictionary.Open(dir.str());
+    } catch (const DictionaryError& error) {
+        // A slow machine (or a sanitizer) may take longer than the dictionary's deadline.
+        EXPECT_NE(std::string(error.what()).find("too long"), std::string::npos) << error.what();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+        return;
+    }
+    const auto& toGb = dictionary.Phrases(kToGb);
+    ASSERT_EQ(toGb.size(), std::size_t{kSources});
+    for (std::size_t i : {std::size_t{0}, std::size_t{12345}, std::size_t{kSources - 1}})
+        EXPECT_EQ(Codes(toGb.Source(i)), Codes(toGb.Target(i))) << i;
+    const auto& toBig5 = dictionary.Phrases(kToBig5);
+    EXPECT_EQ(toBig5.size(), std::size_t{kSources});
+    EXPECT_EQ(Codes(toBig5.Source(kSources - 1)), Codes(toBig5.Target(kSources - 1)));
 }
 
 // Another process that takes hold of the dictionary file (`take`, in that process), keeps it for
