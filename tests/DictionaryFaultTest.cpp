@@ -231,41 +231,59 @@ std::vector<std::uint16_t> Codes(std::span<const std::uint16_t> codes)
     return {codes.begin(), codes.end()};
 }
 
-TEST(DictionaryFaults, PhraseRowsThatBreakTheRulesAreLeftOutOneByOne)
+TEST(DictionaryFaults, PhraseRowsAndPairsThatBreakTheRulesAreLeftOutOneByOne)
 {
     TempDir dir;
     std::string sql = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); INSERT INTO MERVIK VALUES (45290, 47610);"
-                      "CREATE TABLE PHRASES (big5, gb, direction);";
+                      "CREATE TABLE PHRASES (length, direction, big5, gb);";
     std::string seventeen;
     for (int i = 0; i < 17; ++i)
         seventeen += "A440";
-    // Each bad row is followed by a good one whose first code counts the rows (A441, A442, ...).
-    const std::string bad[] = {
-        "NULL, x'D2BBD2BB', 3",           "x'A440A440', NULL, 3",         "'A440A440', x'D2BBD2BB', 3",
-        "41024, x'D2BBD2BB', 3",          "x'', x'', 3",                  "x'A440A4', x'D2BBD2', 3",
-        "x'A440', x'D2BB', 3",            "x'" + seventeen + "', x'" + seventeen + "', 3",
-        "x'8040A440', x'D2BBD2BB', 3",    "x'A43FA440', x'D2BBD2BB', 3",  "x'FF40A440', x'D2BBD2BB', 3",
-        "x'A4FFA440', x'D2BBD2BB', 3",    "x'A440A440', x'D2BB', 3",      "x'A440A440', x'D2BBD2BB', 0",
-        "x'A440A440', x'D2BBD2BB', 4",    "x'A440A440', x'D2BBD2BB', -1", "x'A440A440', x'D2BBD2BB', NULL",
-        "x'A440A440', x'D2BBD2BB', 'x'",  "x'A440A440', x'D2BBD2BB', 1.5",
+    // Whole rows that go: their length, direction or sides break the rules.
+    const std::string badRows[] = {
+        "NULL, 3, x'A440A440', x'D2BBD2BB'",   "1, 3, x'A440', x'D2BB'",
+        "17, 3, x'" + seventeen + "', x'" + seventeen + "'", "2.5, 3, x'A440A440', x'D2BBD2BB'",
+        "2, 0, x'A440A440', x'D2BBD2BB'",      "2, 4, x'A440A440', x'D2BBD2BB'",
+        "2, -1, x'A440A440', x'D2BBD2BB'",     "2, NULL, x'A440A440', x'D2BBD2BB'",
+        "2, 'x', x'A440A440', x'D2BBD2BB'",    "2, 3, NULL, x'D2BBD2BB'",
+        "2, 3, x'A440A440', NULL",             "2, 3, 'A440A440', x'D2BBD2BB'",
+        "2, 3, 41024, x'D2BBD2BB'",            "2, 3, x'', x''",
+        "2, 3, x'A440A4', x'D2BBD2'",          "2, 3, x'A440A440A440', x'D2BBD2BBD2BB'",
+        "2, 3, x'A440A440', x'D2BB'",
+    };
+    // Pairs that go, the row's next pair staying: a byte pair that is no double-byte character.
+    const std::pair<std::string, std::string> badPairs[] = {
+        {"8040A440", "D2BBD2BB"}, {"A43FA440", "D2BBD2BB"}, {"FF40A440", "D2BBD2BB"},
+        {"A4FFA440", "D2BBD2BB"}, {"A440A440", "D2BB0A0A"},
+    };
+    // Each case is followed by a good pair whose first code counts the cases (A441, A442, ...).
+    const auto goodPair = [](int n, bool big5) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, big5 ? "%04XA440" : "%04XD2BB", (big5 ? 0xA440 : 0xD2A0) + n);
+        return std::string(hex);
     };
     int good = 0;
-    for (const std::string& row : bad) {
+    for (const std::string& row : badRows) {
         ++good;
-        char goodRow[96];
-        std::snprintf(goodRow, sizeof goodRow, "x'%04XA440', x'%04XD2BB', 3", 0xA440 + good, 0xD2A0 + good);
-        sql += "INSERT INTO PHRASES VALUES (" + row + "); INSERT INTO PHRASES VALUES (" + goodRow + ");";
+        sql += "INSERT INTO PHRASES VALUES (" + row + "); INSERT INTO PHRASES VALUES (2, 3, x'" + goodPair(good, true) +
+               "', x'" + goodPair(good, false) + "');";
     }
-    // Sixteen characters is the longest phrase taken; a later row of the same source is left out.
-    sql += "INSERT INTO PHRASES VALUES (x'" + seventeen.substr(4) + "', x'" + seventeen.substr(4) + "', 3);";
-    sql += "INSERT INTO PHRASES VALUES (x'A441A440', x'C0EFC0EF', 3);";
+    for (const auto& [big5, gb] : badPairs) {
+        ++good;
+        sql += "INSERT INTO PHRASES VALUES (2, 3, x'" + big5 + goodPair(good, true) + "', x'" + gb +
+               goodPair(good, false) + "');";
+    }
+    // Sixteen characters is the longest phrase taken; a later pair of the same source is left out.
+    sql += "INSERT INTO PHRASES VALUES (16, 3, x'" + seventeen.substr(4) + "', x'" + seventeen.substr(4) + "');";
+    sql += "INSERT INTO PHRASES VALUES (2, 3, x'A441A440', x'C0EFC0EF');";
     WriteDatabase(dir.path() / "mervik.pcx", sql);
 
     CharacterDictionary dictionary;
     dictionary.Open(dir.str());
+    ASSERT_EQ(good, static_cast<int>(std::size(badRows) + std::size(badPairs)));
     for (const auto direction : {kToGb, kToBig5}) {
         const auto& phrases = dictionary.Phrases(direction);
-        ASSERT_EQ(phrases.size(), std::size(bad) + 1 + (direction == kToBig5 ? 1 : 0));
+        ASSERT_EQ(phrases.size(), static_cast<std::size_t>(good) + 1 + (direction == kToBig5 ? 1 : 0));
         for (int i = 0; i < good; ++i) {
             const std::vector<std::uint16_t> big5{static_cast<std::uint16_t>(0xA441 + i), 0xA440};
             const std::vector<std::uint16_t> gb{static_cast<std::uint16_t>(0xD2A1 + i), 0xD2BB};
@@ -276,11 +294,12 @@ TEST(DictionaryFaults, PhraseRowsThatBreakTheRulesAreLeftOutOneByOne)
         EXPECT_EQ(phrases.LongestSource(), 16u);
     }
     // The last row's gb side is new: Simplified -> Traditional takes it.
-    EXPECT_EQ(Codes(dictionary.Phrases(kToBig5).Source(std::size(bad) + 1)), (std::vector<std::uint16_t>{0xC0EF, 0xC0EF}));
+    EXPECT_EQ(Codes(dictionary.Phrases(kToBig5).Source(good + 1)), (std::vector<std::uint16_t>{0xC0EF, 0xC0EF}));
 
     // A PHRASES that is no table, or lacks a column, fails the open with its reason.
-    for (const char* phrases : {"CREATE VIEW PHRASES AS SELECT x'A440A440' AS big5, x'D2BBD2BB' AS gb, 3 AS direction",
-                                "CREATE TABLE PHRASES (big5 BLOB, gb BLOB)"}) {
+    for (const char* phrases : {"CREATE VIEW PHRASES AS SELECT 2 AS length, 3 AS direction, x'A440A440' AS big5,"
+                                " x'D2BBD2BB' AS gb",
+                                "CREATE TABLE PHRASES (length INTEGER, big5 BLOB, gb BLOB)"}) {
         fs::remove(dir.path() / "mervik.pcx");
         WriteDatabase(dir.path() / "mervik.pcx", "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);" + std::string(phrases));
         EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError) << phrases;
@@ -295,8 +314,8 @@ TEST(DictionaryFaults, PhraseRowsThatBreakTheRulesAreLeftOutOneByOne)
     fs::remove(dir.path() / "mervik.pcx");
     WriteDatabase(dir.path() / "mervik.pcx",
                   "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
-                  "CREATE TABLE PHRASES (big5 BLOB PRIMARY KEY, gb BLOB, direction INTEGER) WITHOUT ROWID;"
-                  "INSERT INTO PHRASES VALUES (x'A440A440', x'D2BBD2BB', 1);");
+                  "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB PRIMARY KEY, gb BLOB) WITHOUT ROWID;"
+                  "INSERT INTO PHRASES VALUES (2, 1, x'A440A440', x'D2BBD2BB');");
     dictionary.Open(dir.str());
     EXPECT_EQ(dictionary.Phrases(kToGb).size(), 1u);
     EXPECT_TRUE(dictionary.Phrases(kToBig5).empty());
@@ -308,12 +327,12 @@ TEST(DictionaryFaults, AMillionPhrasesOpenOrFailInTimeAndTheFirstRowStillWins)
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((dir.path() / "mervik.pcx").c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); CREATE TABLE PHRASES (big5 BLOB, gb BLOB,"
-                           " direction INTEGER); BEGIN;",
+                           "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); CREATE TABLE PHRASES (length INTEGER,"
+                           " direction INTEGER, big5 BLOB, gb BLOB); BEGIN;",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_stmt* insert = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO PHRASES VALUES (?, ?, 3)", -1, &insert, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO PHRASES VALUES (2, 3, ?, ?)", -1, &insert, nullptr), SQLITE_OK);
     // 16 passes over 72,198 sources of two characters; pass p pairs source k with the character p
     // places on (among those with the same second character), so the first pass, the identity,
     // answers in both directions.

@@ -135,7 +135,8 @@ std::string PhraseHeader(const std::map<std::string, std::string>& options, cons
         text += '\n';
     };
     line("# phrases.txt: fanjian's phrase table, compiled at build time into \"mervik.pcx\" beside MERVIK");
-    line("# (SQLite, table PHRASES, BLOB columns big5 and gb, INTEGER direction: 1 ->, 2 <-, 3 <->).");
+    line("# (SQLite, table PHRASES: INTEGER length and direction (1 ->, 2 <-, 3 <->), BLOB big5 and gb,");
+    line("# each row the pairs of one length and direction that follow each other below).");
     line("# Generated: do not edit rows by hand. Change the generator and run");
     line("#   cmake --build <build-dir> --target regenerate-dictionary");
     line("#");
@@ -163,7 +164,8 @@ std::string PhraseHeader(const std::map<std::string, std::string>& options, cons
     line("#   direction the first source to give a phrase wins. A phrase is kept only where it can");
     line("#   change what is written: its own answer differs from its characters' rows, or it keeps");
     line("#   them but stops a phrase that differs from matching inside it (控制 before 制程 製程).");
-    line("# Order: by Big5 codes, then GB codes; each direction seeks each phrase in one row only.");
+    line("# Order: by direction (->, <-, <->), length, Big5 codes, GB codes; each direction seeks each");
+    line("# phrase in one row only.");
     line("#");
     line("# Phrases by origin:");
     for (const auto& [how, count] : built.counts)

@@ -2,6 +2,7 @@
 
 #include "dictionary/TableLayout.h"
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <utility>
@@ -327,6 +328,12 @@ BuiltPhrases BuildPhrases(const PhraseSources& sources, const std::vector<TableR
     }
     for (auto& [key, row] : rows)
         built.rows.push_back(std::move(row));
+    // By direction (->, <-, <->), then length: the compile tool packs each run into few rows.
+    const auto rank = [](const PhraseRow& row) {
+        return std::pair(row.traditionalToSimplified ? (row.simplifiedToTraditional ? 2 : 0) : 1, row.big5.size());
+    };
+    std::stable_sort(built.rows.begin(), built.rows.end(),
+                     [&](const PhraseRow& a, const PhraseRow& b) { return rank(a) < rank(b); });
     return built;
 }
 

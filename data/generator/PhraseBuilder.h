@@ -38,7 +38,8 @@ struct PhraseSources {
 };
 
 struct BuiltPhrases {
-    // In (Big5, GB) order; in each direction no two rows share the side it seeks.
+    // By direction (->, <-, <->), then length, then Big5 and GB codes; in each direction no two
+    // rows share the side it seeks.
     std::vector<PhraseRow> rows;
     // Where the rows came from and what was left out, for the header.
     std::map<std::string, std::size_t> counts;

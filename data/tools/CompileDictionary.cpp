@@ -39,21 +39,36 @@ void InsertRows(fanjian::SqliteDatabase& db, const std::vector<TableRow>& rows)
     }
 }
 
+// Consecutive pairs of one length and direction go into one row, up to kPackedPhraseBytes a side.
 void InsertPhrases(fanjian::SqliteDatabase& db, const std::vector<PhraseRow>& rows)
 {
     db.Execute(fanjian::table::kCreatePhraseTable);
-    auto insert = db.Prepare(fanjian::table::kInsertPhrase);
-    for (const PhraseRow& row : rows) {
+    auto insert = db.Prepare(fanjian::table::kInsertPhrases);
+    for (std::size_t first = 0; first < rows.size();) {
+        const auto direction = [](const PhraseRow& row) {
+            return (row.traditionalToSimplified ? fanjian::table::kPhraseToSimplified : 0) |
+                   (row.simplifiedToTraditional ? fanjian::table::kPhraseToTraditional : 0);
+        };
+        const std::size_t length = rows[first].big5.size();
+        std::string big5, gb;
+        std::size_t next = first;
+        for (; next < rows.size() && rows[next].big5.size() == length && direction(rows[next]) == direction(rows[first]) &&
+               big5.size() + 2 * length <= fanjian::table::kPackedPhraseBytes;
+             ++next) {
+            big5 += CodeBytes(rows[next].big5);
+            gb += CodeBytes(rows[next].gb);
+        }
         try {
-            insert.BindBytes(1, CodeBytes(row.big5));
-            insert.BindBytes(2, CodeBytes(row.gb));
-            insert.Bind(3, (row.traditionalToSimplified ? fanjian::table::kPhraseToSimplified : 0) |
-                               (row.simplifiedToTraditional ? fanjian::table::kPhraseToTraditional : 0));
+            insert.Bind(1, static_cast<std::int64_t>(length));
+            insert.Bind(2, direction(rows[first]));
+            insert.BindBytes(3, big5);
+            insert.BindBytes(4, gb);
             insert.Step();
             insert.Reset();
         } catch (const fanjian::DictionaryError& error) {
-            throw std::runtime_error("cannot insert phrase " + HexCodes(row.big5) + ": " + error.what());
+            throw std::runtime_error("cannot insert the phrases from " + HexCodes(rows[first].big5) + ": " + error.what());
         }
+        first = next;
     }
 }
 

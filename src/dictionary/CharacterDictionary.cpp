@@ -22,20 +22,18 @@ SqliteDatabase::Statement SelectRows(const SqliteDatabase& db)
     }
 }
 
-// A side of a phrase row: 2 to kMaxPhraseLength double-byte characters, lead byte 0x81..0xFE and
-// trail byte 0x40..0xFE. Returns the number of characters, 0 for a side that is none.
-std::size_t PhraseCodes(std::string_view bytes, std::array<std::uint16_t, table::kMaxPhraseLength>& codes)
+// One side of a pair: `length` double-byte characters, lead byte 0x81..0xFE and trail byte
+// 0x40..0xFE. False when a byte pair is none.
+bool PhraseCodes(const unsigned char* bytes, std::size_t length, std::uint16_t* codes)
 {
-    if (bytes.size() % 2 != 0 || bytes.size() < 2 * table::kMinPhraseLength || bytes.size() > 2 * table::kMaxPhraseLength)
-        return 0;
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        const auto trail = static_cast<unsigned char>(bytes[i + 1]);
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned lead = bytes[2 * i];
+        const unsigned trail = bytes[2 * i + 1];
         if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE)
-            return 0;
-        codes[i / 2] = static_cast<std::uint16_t>(lead << 8 | trail);
+            return false;
+        codes[i] = static_cast<std::uint16_t>(lead << 8 | trail);
     }
-    return bytes.size() / 2;
+    return true;
 }
 
 // Reads the phrase table, if the file has one, into the tables of both directions.
@@ -52,27 +50,37 @@ void ReadPhrases(const SqliteDatabase& db, const std::string& file, PhraseTable&
             return db.Prepare(table::kSelectPhrasesUnordered);
         }
     }();
-    // Room for every row, and for phrases of three characters, before they are read.
-    auto count = db.Prepare("SELECT count(*) FROM " + std::string(table::kPhraseTableName));
-    std::int64_t rowCount = 0;
-    if (count.Step() && count.WholeNumber(0, rowCount))
-        for (PhraseTable* phrases : {&toGb, &toBig5})
-            phrases->Reserve(static_cast<std::size_t>(rowCount), static_cast<std::size_t>(rowCount) * 6);
+    // Room for the pairs of each direction before they are read: a pair's codes take as many
+    // bytes as its two sides in the file.
+    auto sizes = db.Prepare("SELECT total(CASE WHEN direction & 1 THEN length(big5) END),"
+                            " total(CASE WHEN direction & 2 THEN length(big5) END) FROM PHRASES");
+    std::int64_t toGbBytes = 0, toBig5Bytes = 0;
+    if (sizes.Step() && sizes.WholeNumber(0, toGbBytes) && sizes.WholeNumber(1, toBig5Bytes)) {
+        toGb.Reserve(static_cast<std::size_t>(toGbBytes) / 4, static_cast<std::size_t>(toGbBytes));
+        toBig5.Reserve(static_cast<std::size_t>(toBig5Bytes) / 4, static_cast<std::size_t>(toBig5Bytes));
+    }
     std::array<std::uint16_t, table::kMaxPhraseLength> big5{}, gb{};
     while (rows.Step()) {
+        std::int64_t length = 0, direction = 0;
         std::string_view big5Bytes, gbBytes;
-        std::int64_t direction = 0;
-        if (!rows.Bytes(0, big5Bytes) || !rows.Bytes(1, gbBytes) || !rows.WholeNumber(2, direction) ||
-            direction < 1 || direction > (table::kPhraseToSimplified | table::kPhraseToTraditional))
+        if (!rows.WholeNumber(0, length) || length < static_cast<std::int64_t>(table::kMinPhraseLength) ||
+            length > static_cast<std::int64_t>(table::kMaxPhraseLength) || !rows.WholeNumber(1, direction) ||
+            direction < 1 || direction > (table::kPhraseToSimplified | table::kPhraseToTraditional) ||
+            !rows.Bytes(2, big5Bytes) || !rows.Bytes(3, gbBytes) || big5Bytes.size() != gbBytes.size() ||
+            big5Bytes.empty() || big5Bytes.size() % (2 * static_cast<std::size_t>(length)) != 0)
             continue;
-        const std::size_t length = PhraseCodes(big5Bytes, big5);
-        if (length == 0 || PhraseCodes(gbBytes, gb) != length)
-            continue;
-        const std::span<const std::uint16_t> big5Side(big5.data(), length), gbSide(gb.data(), length);
-        if (direction & table::kPhraseToSimplified)
-            toGb.Add(big5Side, gbSide);
-        if (direction & table::kPhraseToTraditional)
-            toBig5.Add(gbSide, big5Side);
+        const auto characters = static_cast<std::size_t>(length);
+        const auto* big5Pair = reinterpret_cast<const unsigned char*>(big5Bytes.data());
+        const auto* gbPair = reinterpret_cast<const unsigned char*>(gbBytes.data());
+        for (std::size_t at = 0; at < big5Bytes.size(); at += 2 * characters) {
+            if (!PhraseCodes(big5Pair + at, characters, big5.data()) || !PhraseCodes(gbPair + at, characters, gb.data()))
+                continue;
+            const std::span<const std::uint16_t> big5Side(big5.data(), characters), gbSide(gb.data(), characters);
+            if (direction & table::kPhraseToSimplified)
+                toGb.Add(big5Side, gbSide);
+            if (direction & table::kPhraseToTraditional)
+                toBig5.Add(gbSide, big5Side);
+        }
     }
     toGb.KeepFirstOfEachSource();
     toBig5.KeepFirstOfEachSource();

@@ -19,9 +19,10 @@ namespace fanjian {
 // Traditional -> Simplified seeks big5 and takes gb, Simplified -> Traditional the reverse.
 //
 // The file may also hold a table PHRASES of phrase pairs (TableLayout.h); Phrases gives those of
-// one direction. A row that breaks the table's rules (a value that is no BLOB, a side that is no
-// run of 2 to 16 double-byte characters, sides of different lengths, an unknown direction) is left
-// out as if it were not there, and so is a later row for a phrase an earlier one gives.
+// one direction. A row that breaks the table's rules (a length outside 2..16, an unknown
+// direction, sides that are no BLOBs, of different sizes or no whole number of pairs) is left out
+// as if it were not there, and so is a pair holding a byte pair that is no double-byte character
+// and a later pair for a phrase an earlier one gives.
 //
 // The whole table is read once at Open; each Lookup then answers what
 //   Select big5,gb from MERVIK Where Big5=<code>   (or Where gb=<code>)
