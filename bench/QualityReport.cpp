@@ -69,15 +69,17 @@ public:
                              std::u16string(phrases.Target(i).begin(), phrases.Target(i).end()));
     }
 
-    // The line's double-byte characters converted; every other byte as it is.
+    // The line's double-byte characters (a byte 0x81..0xFE and the byte after it) converted;
+    // every other byte as it is.
     std::string Convert(std::string_view line) const
     {
         std::string out;
         for (std::size_t i = 0; i < line.size();) {
             std::u16string run; // the double-byte characters from here on
-            for (std::size_t j = i; j + 1 < line.size() && static_cast<unsigned char>(line[j]) >= 0x81 && run.size() < std::max<std::size_t>(longest_, 1);
-                 j += 2)
-                run.push_back(static_cast<char16_t>(static_cast<unsigned char>(line[j]) << 8 | static_cast<unsigned char>(line[j + 1])));
+            const std::size_t most = std::max<std::size_t>(longest_, 1);
+            for (std::size_t j = i; j + 1 < line.size() && IsLead(line[j]) && run.size() < most; j += 2)
+                run.push_back(static_cast<char16_t>(static_cast<unsigned char>(line[j]) << 8 |
+                                                    static_cast<unsigned char>(line[j + 1])));
             std::size_t length = run.size();
             for (; length >= 2; --length)
                 if (const auto it = phrases_.find(run.substr(0, length)); it != phrases_.end()) {
@@ -100,6 +102,11 @@ public:
     }
 
 private:
+    static bool IsLead(char byte)
+    {
+        return static_cast<unsigned char>(byte) >= 0x81 && static_cast<unsigned char>(byte) <= 0xFE;
+    }
+
     CharacterDictionary::DirectionAnswers answers_;
     std::unordered_map<std::u16string, std::u16string> phrases_;
     std::size_t longest_ = 0;
@@ -116,7 +123,8 @@ struct Figures {
     std::uint64_t hanOutsideSource = 0; // Han characters the source code page lacks, in lines kept
     std::uint64_t han = 0;
     std::uint64_t agreeing[kSubjects] = {};
-    std::uint64_t referenceOutsideTarget = 0; // shipped disagreements where the reference is not in the target code page
+    // Disagreements of the shipped file where the reference's character is not in the target code page.
+    std::uint64_t referenceOutsideTarget = 0;
     std::map<char32_t, std::uint64_t> unconverted;
     std::map<std::tuple<char32_t, char32_t, char32_t>, std::uint64_t> disagreements; // of the shipped file
 
@@ -140,7 +148,8 @@ struct Dictionaries {
     const CharacterDictionary& byCharacter;
 };
 
-Figures Measure(const Job& job, const Dictionaries& dictionaries, const CodeTable& sourcePage, const CodeTable& targetPage)
+Figures Measure(const Job& job, const Dictionaries& dictionaries, const CodeTable& sourcePage,
+                const CodeTable& targetPage)
 {
     const auto source = Lines(job.source);
     const auto reference = Lines(job.reference);
@@ -203,7 +212,8 @@ Figures Measure(const Job& job, const Dictionaries& dictionaries, const CodeTabl
         }
         const std::u32string results[] = {decode(shipped.ConvertLine(bytes)), decode(byCharacter.ConvertLine(bytes)),
                                           decode(matcher.Convert(bytes))};
-        if (std::any_of(std::begin(results), std::end(results), [&](const auto& r) { return r.size() != chars.size(); })) {
+        const auto sameLength = [&](const std::u32string& result) { return result.size() == chars.size(); };
+        if (!std::all_of(std::begin(results), std::end(results), sameLength)) {
             leaveOut(); // a rewritten declaration changed the length
             continue;
         }
@@ -239,7 +249,8 @@ void PrintDisagreements(const Figures& f, std::size_t count, const char* against
     std::string list;
     for (std::size_t i = 0; i < ranked.size() && i < count; ++i) {
         const auto& [source, ours, theirs] = ranked[i].second;
-        list += "  " + ToUtf8(source) + "→" + ToUtf8(ours) + "(" + ToUtf8(theirs) + ")" + std::to_string(ranked[i].first);
+        list += "  " + ToUtf8(source) + "→" + ToUtf8(ours) + "(" + ToUtf8(theirs) + ")" +
+                std::to_string(ranked[i].first);
     }
     std::printf("    most frequent differences (source→fanjian(%s) count):%s\n", against, list.c_str());
 }
@@ -310,7 +321,8 @@ bool ReportCoverage(const CharacterDictionary& dictionary, const CodeTable& big5
 }
 
 // The text sets: the round trip beside OpenCC, and Traditional -> Simplified against OpenCC.
-bool ReportTextSets(const std::string& folder, const Dictionaries& dictionaries, const CodeTable& big5, const CodeTable& gb)
+bool ReportTextSets(const std::string& folder, const Dictionaries& dictionaries, const CodeTable& big5,
+                    const CodeTable& gb)
 {
     std::vector<std::string> sets;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -343,7 +355,8 @@ bool ReportTextSets(const std::string& folder, const Dictionaries& dictionaries,
         PrintDisagreements(f, 15, "written");
     }
     std::printf("\nTraditional -> Simplified on the same text, against OpenCC t2s (target 99.99 %%)\n");
-    std::printf("  %-18s %10s %12s %10s %12s %10s\n", "set", "Han", "left out", "mervik.pcx", "by character", "max match");
+    std::printf("  %-18s %10s %12s %10s %12s %10s\n", "set", "Han", "left out", "mervik.pcx", "by character",
+                "max match");
     for (const std::string& set : sets) {
         const std::string base = folder + "/" + set;
         const Figures f = Measure({ConversionDirection::TraditionalToSimplified, base + ".txt", base + ".t2s.txt", "",

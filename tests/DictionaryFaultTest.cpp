@@ -301,7 +301,8 @@ TEST(DictionaryFaults, PhraseRowsAndPairsThatBreakTheRulesAreLeftOutOneByOne)
                                 " x'D2BBD2BB' AS gb",
                                 "CREATE TABLE PHRASES (length INTEGER, big5 BLOB, gb BLOB)"}) {
         fs::remove(dir.path() / "mervik.pcx");
-        WriteDatabase(dir.path() / "mervik.pcx", "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);" + std::string(phrases));
+        WriteDatabase(dir.path() / "mervik.pcx",
+                      "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);" + std::string(phrases));
         EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError) << phrases;
         EXPECT_FALSE(dictionary.IsOpen());
     }
@@ -314,7 +315,8 @@ TEST(DictionaryFaults, PhraseRowsAndPairsThatBreakTheRulesAreLeftOutOneByOne)
     fs::remove(dir.path() / "mervik.pcx");
     WriteDatabase(dir.path() / "mervik.pcx",
                   "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
-                  "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB PRIMARY KEY, gb BLOB) WITHOUT ROWID;"
+                  "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB PRIMARY KEY, gb BLOB)"
+                  " WITHOUT ROWID;"
                   "INSERT INTO PHRASES VALUES (2, 1, x'A440A440', x'D2BBD2BB');");
     dictionary.Open(dir.str());
     EXPECT_EQ(dictionary.Phrases(kToGb).size(), 1u);

@@ -84,7 +84,8 @@ struct Chosen {
     std::map<Codes, Codes> phrases;
     std::map<Codes, std::string> origin;
 
-    void Add(const Codes& source, const Codes& target, const std::string& from, std::map<std::string, std::size_t>& counts)
+    void Add(const Codes& source, const Codes& target, const std::string& from,
+             std::map<std::string, std::size_t>& counts)
     {
         if (phrases.emplace(source, target).second)
             origin.emplace(source, from);
@@ -136,7 +137,8 @@ std::map<std::u32string, std::uint64_t> ParseChewingPhrases(std::string_view dic
         const std::uint32_t offset = Little24(tree.substr(node + 2, 3));
         const std::uint32_t frequency = Little24(tree.substr(node + 5, 3));
         const std::size_t end = dictionary.find('\0', offset);
-        if (offset >= dictionary.size() || end == std::string_view::npos || (offset > 0 && dictionary[offset - 1] != '\0'))
+        if (offset >= dictionary.size() || end == std::string_view::npos ||
+            (offset > 0 && dictionary[offset - 1] != '\0'))
             throw SourceError(source, node / 8, "a phrase node points to no phrase");
         const auto text = Text(dictionary.substr(offset, end - offset));
         if (!text)
@@ -248,7 +250,8 @@ BuiltPhrases BuildPhrases(const PhraseSources& sources, const std::vector<TableR
         for (bool gb2312Only : {true, false})
             for (const auto& candidate : candidates)
                 if (!gbCodes)
-                    if (const auto codes = Encode(candidate, gb, gb2312Only); codes && big5Codes && Fits(*big5Codes, *codes))
+                    if (const auto codes = Encode(candidate, gb, gb2312Only);
+                        codes && big5Codes && Fits(*big5Codes, *codes))
                         gbCodes = codes;
         if (!gbCodes) {
             ++counts["OpenCC TSPhrases: left out, not written alike by CP950 and GB"];
@@ -318,7 +321,8 @@ BuiltPhrases BuildPhrases(const PhraseSources& sources, const std::vector<TableR
                 ++counts[from + ": left out, changes nothing"];
                 continue;
             }
-            ++counts[from + (traditionalToSimplified ? ": Traditional -> Simplified rows" : ": Simplified -> Traditional rows")];
+            ++counts[from + (traditionalToSimplified ? ": Traditional -> Simplified rows"
+                                                     : ": Simplified -> Traditional rows")];
             const auto key = traditionalToSimplified ? std::pair(source, target) : std::pair(target, source);
             PhraseRow& row = rows[key];
             row.big5 = key.first;

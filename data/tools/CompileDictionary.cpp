@@ -52,9 +52,11 @@ void InsertPhrases(fanjian::SqliteDatabase& db, const std::vector<PhraseRow>& ro
         const std::size_t length = rows[first].big5.size();
         std::string big5, gb;
         std::size_t next = first;
-        for (; next < rows.size() && rows[next].big5.size() == length && direction(rows[next]) == direction(rows[first]) &&
-               big5.size() + 2 * length <= fanjian::table::kPackedPhraseBytes;
-             ++next) {
+        const auto fits = [&](const PhraseRow& row) {
+            return row.big5.size() == length && direction(row) == direction(rows[first]) &&
+                   big5.size() + 2 * length <= fanjian::table::kPackedPhraseBytes;
+        };
+        for (; next < rows.size() && fits(rows[next]); ++next) {
             big5 += CodeBytes(rows[next].big5);
             gb += CodeBytes(rows[next].gb);
         }
@@ -66,7 +68,8 @@ void InsertPhrases(fanjian::SqliteDatabase& db, const std::vector<PhraseRow>& ro
             insert.Step();
             insert.Reset();
         } catch (const fanjian::DictionaryError& error) {
-            throw std::runtime_error("cannot insert the phrases from " + HexCodes(rows[first].big5) + ": " + error.what());
+            throw std::runtime_error("cannot insert the phrases from " + HexCodes(rows[first].big5) + ": " +
+                                     error.what());
         }
         first = next;
     }

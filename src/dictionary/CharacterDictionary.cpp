@@ -73,7 +73,8 @@ void ReadPhrases(const SqliteDatabase& db, const std::string& file, PhraseTable&
         const auto* big5Pair = reinterpret_cast<const unsigned char*>(big5Bytes.data());
         const auto* gbPair = reinterpret_cast<const unsigned char*>(gbBytes.data());
         for (std::size_t at = 0; at < big5Bytes.size(); at += 2 * characters) {
-            if (!PhraseCodes(big5Pair + at, characters, big5.data()) || !PhraseCodes(gbPair + at, characters, gb.data()))
+            if (!PhraseCodes(big5Pair + at, characters, big5.data()) ||
+                !PhraseCodes(gbPair + at, characters, gb.data()))
                 continue;
             const std::span<const std::uint16_t> big5Side(big5.data(), characters), gbSide(gb.data(), characters);
             if (direction & table::kPhraseToSimplified)
