@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 
+#include "dictionary/TableLayout.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -376,6 +378,51 @@ TEST(DictionaryFaults, AMillionPhrasesOpenOrFailInTimeAndTheFirstRowStillWins)
     const auto& toBig5 = dictionary.Phrases(kToBig5);
     EXPECT_EQ(toBig5.size(), std::size_t{kSources});
     EXPECT_EQ(Codes(toBig5.Source(kSources - 1)), Codes(toBig5.Target(kSources - 1)));
+}
+
+TEST(DictionaryFaults, PhrasesBeyondTheirBoundFailTheOpenWithItsReason)
+{
+    TempDir dir;
+    // Rows of 8,192 pairs of two characters, both directions: 32,768 codes a row and direction.
+    const std::string side = [] {
+        std::string bytes;
+        for (int i = 0; i < 8192; ++i)
+            bytes += "\xA4\x40\xA4\x40";
+        return bytes;
+    }();
+    constexpr std::size_t kRowsAtTheBound = fanjian::table::kMaxPhraseCodes / 32768;
+    for (const std::size_t rows : {kRowsAtTheBound, kRowsAtTheBound + 1}) {
+        fs::remove(dir.path() / "mervik.pcx");
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir.path() / "mervik.pcx").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); BEGIN;", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, std::string(fanjian::table::kCreatePhraseTable).c_str(), nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_stmt* insert = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO PHRASES VALUES (2, 3, ?1, ?1)", -1, &insert, nullptr), SQLITE_OK);
+        for (std::size_t row = 0; row < rows; ++row) {
+            sqlite3_bind_blob(insert, 1, side.data(), static_cast<int>(side.size()), SQLITE_STATIC);
+            ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_reset(insert);
+        }
+        sqlite3_finalize(insert);
+        ASSERT_EQ(sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+
+        CharacterDictionary dictionary;
+        try {
+            dictionary.Open(dir.str());
+            EXPECT_EQ(rows, kRowsAtTheBound);
+            EXPECT_EQ(dictionary.Phrases(kToGb).size(), 1u);
+        } catch (const DictionaryError& error) {
+            const std::string what = error.what();
+            // Past the bound; at it, only a machine too slow for the deadline may fail.
+            EXPECT_TRUE(rows > kRowsAtTheBound ? what.find("codes of phrases") != std::string::npos
+                                               : what.find("too long") != std::string::npos)
+                << rows << ": " << what;
+        }
+    }
 }
 
 // Another process that takes hold of the dictionary file (`take`, in that process), keeps it for

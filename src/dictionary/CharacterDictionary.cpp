@@ -3,6 +3,7 @@
 #include "dictionary/SqliteDatabase.h"
 #include "dictionary/TableLayout.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -36,7 +37,14 @@ bool PhraseCodes(const unsigned char* bytes, std::size_t length, std::uint16_t* 
     return true;
 }
 
-// Reads the phrase table, if the file has one, into the tables of both directions.
+[[noreturn]] void ThrowTooManyPhrases(const std::string& file)
+{
+    throw DictionaryError(file, "its " + std::string(table::kPhraseTableName) + " holds more than " +
+                                    std::to_string(table::kMaxPhraseCodes) + " codes of phrases in one direction");
+}
+
+// Reads the phrase table, if the file has one, into the tables of both directions, within the
+// snapshot's deadline.
 void ReadPhrases(const SqliteDatabase& db, const std::string& file, PhraseTable& toGb, PhraseTable& toBig5)
 {
     if (!db.HasSchemaEntry(table::kPhraseTableName))
@@ -56,11 +64,14 @@ void ReadPhrases(const SqliteDatabase& db, const std::string& file, PhraseTable&
                             " total(CASE WHEN direction & 2 THEN length(big5) END) FROM PHRASES");
     std::int64_t toGbBytes = 0, toBig5Bytes = 0;
     if (sizes.Step() && sizes.WholeNumber(0, toGbBytes) && sizes.WholeNumber(1, toBig5Bytes)) {
-        toGb.Reserve(static_cast<std::size_t>(toGbBytes) / 4, static_cast<std::size_t>(toGbBytes));
-        toBig5.Reserve(static_cast<std::size_t>(toBig5Bytes) / 4, static_cast<std::size_t>(toBig5Bytes));
+        const auto codes = [](std::int64_t bytes) { return std::min<std::size_t>(bytes, table::kMaxPhraseCodes); };
+        toGb.Reserve(codes(toGbBytes) / 4, codes(toGbBytes));
+        toBig5.Reserve(codes(toBig5Bytes) / 4, codes(toBig5Bytes));
     }
+    std::size_t toGbCodes = 0, toBig5Codes = 0;
     std::array<std::uint16_t, table::kMaxPhraseLength> big5{}, gb{};
     while (rows.Step()) {
+        db.CheckTime();
         std::int64_t length = 0, direction = 0;
         std::string_view big5Bytes, gbBytes;
         if (!rows.WholeNumber(0, length) || length < static_cast<std::int64_t>(table::kMinPhraseLength) ||
@@ -77,14 +88,24 @@ void ReadPhrases(const SqliteDatabase& db, const std::string& file, PhraseTable&
                 !PhraseCodes(gbPair + at, characters, gb.data()))
                 continue;
             const std::span<const std::uint16_t> big5Side(big5.data(), characters), gbSide(gb.data(), characters);
-            if (direction & table::kPhraseToSimplified)
+            if (direction & table::kPhraseToSimplified) {
+                toGbCodes += 2 * characters;
+                if (toGbCodes > table::kMaxPhraseCodes)
+                    ThrowTooManyPhrases(file);
                 toGb.Add(big5Side, gbSide);
-            if (direction & table::kPhraseToTraditional)
+            }
+            if (direction & table::kPhraseToTraditional) {
+                toBig5Codes += 2 * characters;
+                if (toBig5Codes > table::kMaxPhraseCodes)
+                    ThrowTooManyPhrases(file);
                 toBig5.Add(gbSide, big5Side);
+            }
         }
     }
     toGb.KeepFirstOfEachSource();
+    db.CheckTime();
     toBig5.KeepFirstOfEachSource();
+    db.CheckTime();
 }
 
 } // namespace

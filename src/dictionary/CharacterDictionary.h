@@ -22,7 +22,8 @@ namespace fanjian {
 // one direction. A row that breaks the table's rules (a length outside 2..16, an unknown
 // direction, sides that are no BLOBs, of different sizes or no whole number of pairs) is left out
 // as if it were not there, and so is a pair holding a byte pair that is no double-byte character
-// and a later pair for a phrase an earlier one gives.
+// and a later pair for a phrase an earlier one gives. A PHRASES that is no table, lacks a column,
+// or holds more than kMaxPhraseCodes codes of phrases in a direction fails Open.
 //
 // The whole table is read once at Open; each Lookup then answers what
 //   Select big5,gb from MERVIK Where Big5=<code>   (or Where gb=<code>)

@@ -236,6 +236,12 @@ bool SqliteDatabase::HasSchemaEntry(std::string_view name) const
     return statement.Step();
 }
 
+void SqliteDatabase::CheckTime() const
+{
+    if (Clock::now() >= deadline_)
+        throw DictionaryError(path_, "cannot read: it takes too long to read");
+}
+
 SqliteDatabase::SqliteDatabase(SqliteDatabase&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)), path_(std::move(other.path_)), fileId_(other.fileId_),
       deadline_(other.deadline_)

@@ -74,6 +74,9 @@ public:
     bool HasPlainTable(std::string_view name) const;
     // True when the database has anything (table, view, index, trigger) of this name.
     bool HasSchemaEntry(std::string_view name) const;
+    // Throws, as a statement stepped then would, when a snapshot's deadline has passed: for the
+    // work its reader does between steps.
+    void CheckTime() const;
     // Device and inode number of the file a snapshot was read from.
     std::pair<std::uint64_t, std::uint64_t> FileId() const noexcept { return fileId_; }
 

@@ -44,5 +44,9 @@ inline constexpr std::size_t kMinPhraseLength = 2;
 // The longest phrase of OpenCC's tables that both code pages can write has 16 characters.
 inline constexpr std::size_t kMaxPhraseLength = 16;
 inline constexpr std::size_t kPackedPhraseBytes = 32 * 1024;
+// The most codes (sources and targets together) the phrases of one direction may hold: 28 times
+// what the shipped table holds, and a bound on the memory a file can ask for. A file whose table
+// holds more fails to open.
+inline constexpr std::size_t kMaxPhraseCodes = 8 * 1024 * 1024;
 
 } // namespace fanjian::table
