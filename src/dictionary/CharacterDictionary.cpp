@@ -64,6 +64,10 @@ void ReadPhrases(const SqliteDatabase& db, const std::string& file, PhraseTable&
                             " total(CASE WHEN direction & 2 THEN length(big5) END) FROM PHRASES");
     std::int64_t toGbBytes = 0, toBig5Bytes = 0;
     if (sizes.Step() && sizes.WholeNumber(0, toGbBytes) && sizes.WholeNumber(1, toBig5Bytes)) {
+        // Each byte of a side is a code of the pair's source or target: more bytes, more codes.
+        if (toGbBytes > static_cast<std::int64_t>(table::kMaxPhraseCodes) ||
+            toBig5Bytes > static_cast<std::int64_t>(table::kMaxPhraseCodes))
+            ThrowTooManyPhrases(file);
         const auto codes = [](std::int64_t bytes) { return std::min<std::size_t>(bytes, table::kMaxPhraseCodes); };
         toGb.Reserve(codes(toGbBytes) / 4, codes(toGbBytes));
         toBig5.Reserve(codes(toBig5Bytes) / 4, codes(toBig5Bytes));
