@@ -2,9 +2,13 @@
 
 #include "TestSupport.h"
 
+#include "dictionary/TableLayout.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
+#include <vector>
 
 using fanjian::CharacterDictionary;
 using fanjian::ConversionDirection;
@@ -127,9 +131,55 @@ TEST(CharacterDictionary, NoLookupAfterClose)
     WriteDictionary(dir.path(), {{45290, 47610}});
     CharacterDictionary dictionary;
     EXPECT_THROW(dictionary.Lookup(kToGb, 45290), DictionaryError);
+    EXPECT_THROW(dictionary.Phrases(kToGb), DictionaryError);
     dictionary.Open(dir.str());
     dictionary.Close();
     EXPECT_THROW(dictionary.Lookup(kToGb, 45290), DictionaryError);
+    EXPECT_THROW(dictionary.Phrases(kToBig5), DictionaryError);
+}
+
+std::vector<std::uint16_t> Codes(std::span<const std::uint16_t> codes)
+{
+    return {codes.begin(), codes.end()};
+}
+
+TEST(CharacterDictionary, PhrasesOfEachDirectionInRowOrderTheFirstRowOfEachSourceOnly)
+{
+    TempDir dir;
+    WriteDatabase(dir.path() / "mervik.pcx",
+                  std::string(fanjian::table::kCreateTable) + ";" + std::string(fanjian::table::kCreatePhraseTable) +
+                      ";INSERT INTO MERVIK VALUES (45290, 47610);"
+                      "INSERT INTO PHRASES VALUES (2, 2, x'BDC6BB73', x'B8B4D6C6');" // 複製 <- 复制
+                      "INSERT INTO PHRASES VALUES (2, 3, x'B0AEB6A9', x'C7ACC2A1');" // 乾隆 <-> 乾隆
+                      "INSERT INTO PHRASES VALUES (2, 1, x'B0AEB6A9', x'B8C9C2A1');" // a second 乾隆 ->: out
+                      // Two pairs in one row: a second 复制 (out), then 恢復 <- 恢复.
+                      "INSERT INTO PHRASES VALUES (2, 2, x'ABECB45FABECB45F', x'B8B4D6C6BBD6B8B4');"
+                      "INSERT INTO PHRASES VALUES (3, 1, x'B5F9A555B5F9', x'D7A2B2E1D7A2');"); // 註冊註 -> 注册注
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    const auto& toBig5 = dictionary.Phrases(kToBig5);
+    ASSERT_EQ(toBig5.size(), 3u);
+    EXPECT_EQ(Codes(toBig5.Source(0)), (std::vector<std::uint16_t>{0xB8B4, 0xD6C6}));
+    EXPECT_EQ(Codes(toBig5.Target(0)), (std::vector<std::uint16_t>{0xBDC6, 0xBB73}));
+    EXPECT_EQ(Codes(toBig5.Source(1)), (std::vector<std::uint16_t>{0xC7AC, 0xC2A1}));
+    EXPECT_EQ(Codes(toBig5.Source(2)), (std::vector<std::uint16_t>{0xBBD6, 0xB8B4}));
+    EXPECT_EQ(Codes(toBig5.Target(2)), (std::vector<std::uint16_t>{0xABEC, 0xB45F}));
+    EXPECT_EQ(toBig5.LongestSource(), 2u);
+    const auto& toGb = dictionary.Phrases(kToGb);
+    ASSERT_EQ(toGb.size(), 2u);
+    EXPECT_EQ(Codes(toGb.Target(0)), (std::vector<std::uint16_t>{0xC7AC, 0xC2A1}));
+    EXPECT_EQ(Codes(toGb.Source(1)), (std::vector<std::uint16_t>{0xB5F9, 0xA555, 0xB5F9}));
+    EXPECT_EQ(Codes(toGb.Target(1)), (std::vector<std::uint16_t>{0xD7A2, 0xB2E1, 0xD7A2}));
+    EXPECT_EQ(toGb.LongestSource(), 3u);
+    EXPECT_EQ(dictionary.Lookup(kToGb, 45290), 47610);
+
+    // A file without the table has no phrases, and converts by character as before.
+    std::filesystem::create_directory(dir.path() / "plain");
+    WriteDictionary(dir.path() / "plain", {{45290, 47610}});
+    dictionary.Open((dir.path() / "plain").string());
+    EXPECT_TRUE(dictionary.Phrases(kToGb).empty());
+    EXPECT_EQ(dictionary.Phrases(kToBig5).LongestSource(), 0u);
+    EXPECT_EQ(dictionary.Lookup(kToBig5, 47610), 45290);
 }
 
 } // namespace

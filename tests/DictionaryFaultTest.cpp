@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 
+#include "dictionary/TableLayout.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -17,7 +19,9 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <span>
 #include <string>
+#include <vector>
 
 using fanjian::CharacterDictionary;
 using fanjian::ConversionDirection;
@@ -221,6 +225,203 @@ TEST(DictionaryFaults, AMillionRowsOpenAndTheFirstRowStillWins)
     for (int code : {256, 257, 45290, 47610, 65535}) {
         EXPECT_EQ(dictionary.Lookup(kToGb, static_cast<std::uint16_t>(code)), code);
         EXPECT_EQ(dictionary.Lookup(kToBig5, static_cast<std::uint16_t>(code)), code);
+    }
+}
+
+std::vector<std::uint16_t> Codes(std::span<const std::uint16_t> codes)
+{
+    return {codes.begin(), codes.end()};
+}
+
+TEST(DictionaryFaults, PhraseRowsAndPairsThatBreakTheRulesAreLeftOutOneByOne)
+{
+    TempDir dir;
+    std::string sql = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); INSERT INTO MERVIK VALUES (45290, 47610);"
+                      "CREATE TABLE PHRASES (length, direction, big5, gb);";
+    std::string seventeen;
+    for (int i = 0; i < 17; ++i)
+        seventeen += "A440";
+    // Whole rows that go: their length, direction or sides break the rules.
+    const std::string badRows[] = {
+        "NULL, 3, x'A440A440', x'D2BBD2BB'",   "1, 3, x'A440', x'D2BB'",
+        "17, 3, x'" + seventeen + "', x'" + seventeen + "'", "2.5, 3, x'A440A440', x'D2BBD2BB'",
+        "2, 0, x'A440A440', x'D2BBD2BB'",      "2, 4, x'A440A440', x'D2BBD2BB'",
+        "2, -1, x'A440A440', x'D2BBD2BB'",     "2, NULL, x'A440A440', x'D2BBD2BB'",
+        "2, 'x', x'A440A440', x'D2BBD2BB'",    "2, 3, NULL, x'D2BBD2BB'",
+        "2, 3, x'A440A440', NULL",             "2, 3, 'A440A440', x'D2BBD2BB'",
+        "2, 3, 41024, x'D2BBD2BB'",            "2, 3, x'', x''",
+        "2, 3, x'A440A4', x'D2BBD2'",          "2, 3, x'A440A440A440', x'D2BBD2BBD2BB'",
+        "2, 3, x'A440A440', x'D2BB'",
+    };
+    // Pairs that go, the row's next pair staying: a byte pair that is no double-byte character.
+    const std::pair<std::string, std::string> badPairs[] = {
+        {"8040A440", "D2BBD2BB"}, {"A43FA440", "D2BBD2BB"}, {"FF40A440", "D2BBD2BB"},
+        {"A4FFA440", "D2BBD2BB"}, {"A440A440", "D2BB0A0A"},
+    };
+    // Each case is followed by a good pair whose first code counts the cases (A441, A442, ...).
+    const auto goodPair = [](int n, bool big5) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, big5 ? "%04XA440" : "%04XD2BB", (big5 ? 0xA440 : 0xD2A0) + n);
+        return std::string(hex);
+    };
+    int good = 0;
+    for (const std::string& row : badRows) {
+        ++good;
+        sql += "INSERT INTO PHRASES VALUES (" + row + "); INSERT INTO PHRASES VALUES (2, 3, x'" + goodPair(good, true) +
+               "', x'" + goodPair(good, false) + "');";
+    }
+    for (const auto& [big5, gb] : badPairs) {
+        ++good;
+        sql += "INSERT INTO PHRASES VALUES (2, 3, x'" + big5 + goodPair(good, true) + "', x'" + gb +
+               goodPair(good, false) + "');";
+    }
+    // Sixteen characters is the longest phrase taken; a later pair of the same source is left out.
+    sql += "INSERT INTO PHRASES VALUES (16, 3, x'" + seventeen.substr(4) + "', x'" + seventeen.substr(4) + "');";
+    sql += "INSERT INTO PHRASES VALUES (2, 3, x'A441A440', x'C0EFC0EF');";
+    WriteDatabase(dir.path() / "mervik.pcx", sql);
+
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    ASSERT_EQ(good, static_cast<int>(std::size(badRows) + std::size(badPairs)));
+    for (const auto direction : {kToGb, kToBig5}) {
+        const auto& phrases = dictionary.Phrases(direction);
+        ASSERT_EQ(phrases.size(), static_cast<std::size_t>(good) + 1 + (direction == kToBig5 ? 1 : 0));
+        for (int i = 0; i < good; ++i) {
+            const std::vector<std::uint16_t> big5{static_cast<std::uint16_t>(0xA441 + i), 0xA440};
+            const std::vector<std::uint16_t> gb{static_cast<std::uint16_t>(0xD2A1 + i), 0xD2BB};
+            EXPECT_EQ(Codes(phrases.Source(i)), direction == kToGb ? big5 : gb) << i;
+            EXPECT_EQ(Codes(phrases.Target(i)), direction == kToGb ? gb : big5) << i;
+        }
+        EXPECT_EQ(phrases.Source(good).size(), 16u);
+        EXPECT_EQ(phrases.LongestSource(), 16u);
+    }
+    // The last row's gb side is new: Simplified -> Traditional takes it.
+    EXPECT_EQ(Codes(dictionary.Phrases(kToBig5).Source(good + 1)), (std::vector<std::uint16_t>{0xC0EF, 0xC0EF}));
+
+    // A PHRASES that is no table, or lacks a column, fails the open with its reason.
+    for (const char* phrases : {"CREATE VIEW PHRASES AS SELECT 2 AS length, 3 AS direction, x'A440A440' AS big5,"
+                                " x'D2BBD2BB' AS gb",
+                                "CREATE TABLE PHRASES (length INTEGER, big5 BLOB, gb BLOB)"}) {
+        fs::remove(dir.path() / "mervik.pcx");
+        WriteDatabase(dir.path() / "mervik.pcx",
+                      "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);" + std::string(phrases));
+        EXPECT_THROW(dictionary.Open(dir.str()), DictionaryError) << phrases;
+        EXPECT_FALSE(dictionary.IsOpen());
+    }
+    try {
+        dictionary.Open(dir.str());
+    } catch (const DictionaryError& error) {
+        EXPECT_NE(std::string(error.what()).find("direction"), std::string::npos) << error.what();
+    }
+    // A table without rowids is read in its own order.
+    fs::remove(dir.path() / "mervik.pcx");
+    WriteDatabase(dir.path() / "mervik.pcx",
+                  "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
+                  "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB PRIMARY KEY, gb BLOB)"
+                  " WITHOUT ROWID;"
+                  "INSERT INTO PHRASES VALUES (2, 1, x'A440A440', x'D2BBD2BB');");
+    dictionary.Open(dir.str());
+    EXPECT_EQ(dictionary.Phrases(kToGb).size(), 1u);
+    EXPECT_TRUE(dictionary.Phrases(kToBig5).empty());
+}
+
+TEST(DictionaryFaults, AMillionPhrasesOpenOrFailInTimeAndTheFirstRowStillWins)
+{
+    TempDir dir;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() / "mervik.pcx").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); CREATE TABLE PHRASES (length INTEGER,"
+                           " direction INTEGER, big5 BLOB, gb BLOB); BEGIN;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO PHRASES VALUES (2, 3, ?, ?)", -1, &insert, nullptr), SQLITE_OK);
+    // 16 passes over 72,198 sources of two characters; pass p pairs source k with the character p
+    // places on (among those with the same second character), so the first pass, the identity,
+    // answers in both directions.
+    const auto code = [](int n) { return std::pair<unsigned char, unsigned char>(0x81 + n / 191, 0x40 + n % 191); };
+    constexpr int kCharacters = 126 * 191;
+    constexpr int kSources = 3 * kCharacters;
+    for (int pass = 0; pass < 16; ++pass) {
+        for (int k = 0; k < kSources; ++k) {
+            const auto [lead, trail] = code(k % kCharacters);
+            const auto [lead2, trail2] = code(k / kCharacters);
+            const auto [targetLead, targetTrail] = code((k % kCharacters + pass) % kCharacters);
+            const unsigned char source[] = {lead, trail, lead2, trail2};
+            const unsigned char target[] = {targetLead, targetTrail, lead2, trail2};
+            sqlite3_bind_blob(insert, 1, source, 4, SQLITE_STATIC);
+            sqlite3_bind_blob(insert, 2, target, 4, SQLITE_STATIC);
+            ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_reset(insert);
+        }
+    }
+    sqlite3_finalize(insert);
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_GE(16 * kSources, 1'000'000);
+
+    CharacterDictionary dictionary;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        dictionary.Open(dir.str());
+    } catch (const DictionaryError& error) {
+        // A slow machine (or a sanitizer) may take longer than the dictionary's deadline.
+        EXPECT_NE(std::string(error.what()).find("too long"), std::string::npos) << error.what();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+        return;
+    }
+    const auto& toGb = dictionary.Phrases(kToGb);
+    ASSERT_EQ(toGb.size(), std::size_t{kSources});
+    for (std::size_t i : {std::size_t{0}, std::size_t{12345}, std::size_t{kSources - 1}})
+        EXPECT_EQ(Codes(toGb.Source(i)), Codes(toGb.Target(i))) << i;
+    const auto& toBig5 = dictionary.Phrases(kToBig5);
+    EXPECT_EQ(toBig5.size(), std::size_t{kSources});
+    EXPECT_EQ(Codes(toBig5.Source(kSources - 1)), Codes(toBig5.Target(kSources - 1)));
+}
+
+TEST(DictionaryFaults, PhrasesBeyondTheirBoundFailTheOpenWithItsReason)
+{
+    TempDir dir;
+    // Rows of 8,192 pairs of two characters, both directions: 32,768 codes a row and direction.
+    const std::string side = [] {
+        std::string bytes;
+        for (int i = 0; i < 8192; ++i)
+            bytes += "\xA4\x40\xA4\x40";
+        return bytes;
+    }();
+    constexpr std::size_t kRowsAtTheBound = fanjian::table::kMaxPhraseCodes / 32768;
+    for (const std::size_t rows : {kRowsAtTheBound, kRowsAtTheBound + 1}) {
+        fs::remove(dir.path() / "mervik.pcx");
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir.path() / "mervik.pcx").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER); BEGIN;", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, std::string(fanjian::table::kCreatePhraseTable).c_str(), nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_stmt* insert = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO PHRASES VALUES (2, 3, ?1, ?1)", -1, &insert, nullptr), SQLITE_OK);
+        for (std::size_t row = 0; row < rows; ++row) {
+            sqlite3_bind_blob(insert, 1, side.data(), static_cast<int>(side.size()), SQLITE_STATIC);
+            ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_reset(insert);
+        }
+        sqlite3_finalize(insert);
+        ASSERT_EQ(sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+
+        CharacterDictionary dictionary;
+        try {
+            dictionary.Open(dir.str());
+            EXPECT_EQ(rows, kRowsAtTheBound);
+            EXPECT_EQ(dictionary.Phrases(kToGb).size(), 1u);
+        } catch (const DictionaryError& error) {
+            const std::string what = error.what();
+            // Past the bound; at it, only a machine too slow for the deadline may fail.
+            EXPECT_TRUE(rows > kRowsAtTheBound ? what.find("codes of phrases") != std::string::npos
+                                               : what.find("too long") != std::string::npos)
+                << rows << ": " << what;
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "CodePages.h"
 #include "Files.h"
+#include "PhraseText.h"
 #include "TableText.h"
 
 #include <gtest/gtest.h>
@@ -166,6 +167,50 @@ TEST_F(ShippedDictionary, EveryGbkAnswerIsACp950Character)
             ASSERT_FALSE(big5_->Code(c).has_value()) << "GBK " << HexCode(code) << " " << ToUtf8(c) << " has no row";
         }
     }
+}
+
+TEST_F(ShippedDictionary, HoldsThePhrasesOfItsTextInBothDirections)
+{
+    const std::string file = FANJIAN_SOURCE_DIR "/data/phrases.txt";
+    const auto rows = ParsePhraseText(ReadFile(file), file, *big5_, *gb_);
+    for (const ConversionDirection direction : {kToGb, kToBig5}) {
+        const bool toGb = direction == kToGb;
+        std::map<std::vector<std::uint16_t>, std::vector<std::uint16_t>> expected;
+        for (const PhraseRow& row : rows)
+            if (toGb ? row.traditionalToSimplified : row.simplifiedToTraditional)
+                expected.emplace(toGb ? row.big5 : row.gb, toGb ? row.gb : row.big5);
+        const auto& phrases = dictionary_->Phrases(direction);
+        ASSERT_EQ(phrases.size(), expected.size());
+        std::size_t longest = 0;
+        for (std::size_t i = 0; i < phrases.size(); ++i) {
+            const std::vector<std::uint16_t> source(phrases.Source(i).begin(), phrases.Source(i).end());
+            const auto it = expected.find(source);
+            ASSERT_NE(it, expected.end()) << HexCode(source.front());
+            ASSERT_TRUE(std::equal(it->second.begin(), it->second.end(), phrases.Target(i).begin(),
+                                   phrases.Target(i).end()));
+            longest = std::max(longest, source.size());
+        }
+        EXPECT_EQ(phrases.LongestSource(), longest);
+    }
+    // The phrases the figures rest on: 复制 and 恢复 apart, Taiwan's 游標, and script only.
+    EXPECT_GT(dictionary_->Phrases(kToBig5).size(), 40000u);
+    const auto text = [](const std::vector<std::uint16_t>& codes, const CodeTable& table) {
+        std::u32string characters;
+        for (std::uint16_t code : codes)
+            characters.push_back(table.Character(code).value());
+        return characters;
+    };
+    const auto contains = [&](std::u32string_view traditional, std::u32string_view simplified, bool toGb) {
+        for (const PhraseRow& row : rows)
+            if ((toGb ? row.traditionalToSimplified : row.simplifiedToTraditional) &&
+                text(row.big5, *big5_) == traditional && text(row.gb, *gb_) == simplified)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(contains(U"複製", U"复制", false));
+    EXPECT_TRUE(contains(U"游標", U"游标", false));
+    EXPECT_TRUE(contains(U"乾隆", U"乾隆", true));
+    EXPECT_FALSE(contains(U"軟體", U"软件", false));
 }
 
 } // namespace

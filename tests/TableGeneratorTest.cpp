@@ -1,6 +1,7 @@
 // The generator's rules and its row order, on small hand-made sources over the real code pages.
 
 #include "CodePages.h"
+#include "PhraseBuilder.h"
 #include "Sources.h"
 #include "TableBuilder.h"
 
@@ -179,6 +180,134 @@ TEST(TableGenerator, AVariantInCp950NeedsAReviewedOverrideThatASourceBacks)
     // A variant that no source names is refused: Unihan without 疃's line, or a mistyped 钎.
     EXPECT_THROW(BuildTable(Sources("", st, "", "", "S2T 疃 畽 r\n"), Big5(), Gb()), SourceError);
     EXPECT_THROW(BuildTable(Sources("", st, "", unihan, "S2T 钎 銲 r\n"), Big5(), Gb()), SourceError);
+}
+
+// A character row of the table, by its characters.
+TableRow Row(char32_t traditional, char32_t simplified, bool toGb, bool toBig5)
+{
+    return {B(traditional), G(simplified), toGb, toBig5};
+}
+
+Codes Big5Codes(std::u32string_view text)
+{
+    Codes codes;
+    for (char32_t c : text)
+        codes.push_back(B(c));
+    return codes;
+}
+
+Codes GbCodes(std::u32string_view text)
+{
+    Codes codes;
+    for (char32_t c : text)
+        codes.push_back(G(c));
+    return codes;
+}
+
+const PhraseRow* FindPhrase(const BuiltPhrases& built, std::u32string_view traditional, std::u32string_view simplified)
+{
+    for (const PhraseRow& row : built.rows)
+        if (row.big5 == Big5Codes(traditional) && row.gb == GbCodes(simplified))
+            return &row;
+    return nullptr;
+}
+
+TEST(PhraseGenerator, TakesTaiwansPhrasesFirstAndKeepsOnlyThoseThatChangeSomething)
+{
+    const std::vector<TableRow> characters{
+        Row(U'控', U'控', true, true), Row(U'程', U'程', true, true), Row(U'式', U'式', true, true),
+        Row(U'面', U'面', true, true), Row(U'隆', U'隆', true, true), Row(U'頭', U'头', true, true),
+        Row(U'標', U'标', true, true), Row(U'恢', U'恢', true, true), Row(U'里', U'里', true, true),
+        // As in mervik.txt, the row that answers for a GB code comes first.
+        Row(U'制', U'制', true, true), Row(U'製', U'制', true, false), Row(U'復', U'复', true, true),
+        Row(U'複', U'复', true, false), Row(U'遊', U'游', true, true), Row(U'游', U'游', true, false),
+        Row(U'干', U'干', true, true), Row(U'乾', U'干', true, false), Row(U'發', U'发', true, true),
+        Row(U'髮', U'发', true, false)};
+    PhraseSources sources;
+    sources.simplifiedToTraditional =
+        ParseOpenccPhrases("制程\t製程\n控制\t控制\n程式\t程式\n复制\t複製\n恢复\t恢復\n游标\t遊標\n"
+                           "里面\t裏面\n头发\t頭髮\nab\tab\n一一\t一\n",
+                           "ST");
+    sources.traditionalToSimplified = ParseOpenccPhrases("乾隆\t乾隆\n", "TS");
+    sources.taiwanVariants = ParseOpenccCharacters("裏\t裡\n", "TW");
+    sources.taiwanPhrases = {{U"游標", 599}, {U"遊標", 0}, {U"頭髮", 10}, {U"頭發", 8}, {U"複製", 2291}};
+    const BuiltPhrases built = BuildPhrases(sources, characters, Big5(), Gb());
+
+    const auto simplifiedOnly = [&](std::u32string_view traditional, std::u32string_view simplified) {
+        const PhraseRow* row = FindPhrase(built, traditional, simplified);
+        return row && row->simplifiedToTraditional && !row->traditionalToSimplified;
+    };
+    EXPECT_TRUE(simplifiedOnly(U"製程", U"制程"));
+    EXPECT_TRUE(simplifiedOnly(U"複製", U"复制"));
+    EXPECT_TRUE(simplifiedOnly(U"頭髮", U"头发"));
+    // Taiwan's 游標 wins over OpenCC's 遊標; its 頭髮 (10) does not outnumber 頭發 (8) twice, and
+    // OpenCC gives it anyway.
+    EXPECT_TRUE(simplifiedOnly(U"游標", U"游标"));
+    EXPECT_EQ(FindPhrase(built, U"遊標", U"游标"), nullptr);
+    // Taiwan's form of OpenCC's 裏面.
+    EXPECT_TRUE(simplifiedOnly(U"裡面", U"里面"));
+    // 控制 and 恢復 keep their characters' answers but stop 制程 and 复制 from matching inside them;
+    // 程式 stops nothing.
+    EXPECT_TRUE(simplifiedOnly(U"控制", U"控制"));
+    EXPECT_TRUE(simplifiedOnly(U"恢復", U"恢复"));
+    EXPECT_EQ(FindPhrase(built, U"程式", U"程式"), nullptr);
+    const PhraseRow* qianlong = FindPhrase(built, U"乾隆", U"乾隆");
+    ASSERT_NE(qianlong, nullptr);
+    EXPECT_TRUE(qianlong->traditionalToSimplified && !qianlong->simplifiedToTraditional);
+    EXPECT_EQ(built.rows.size(), 8u);
+
+    EXPECT_EQ(built.counts.at("libchewing: Simplified -> Traditional rows"), 1u);
+    EXPECT_EQ(built.counts.at("OpenCC STPhrases: Simplified -> Traditional rows"), 6u);
+    EXPECT_EQ(built.counts.at("OpenCC STPhrases: left out, an earlier source has the phrase"), 1u);
+    EXPECT_EQ(built.counts.at("OpenCC STPhrases: left out, changes nothing"), 1u);
+    EXPECT_EQ(built.counts.at("OpenCC STPhrases: left out, not written alike by CP950 and GB"), 2u);
+    EXPECT_EQ(built.counts.at("OpenCC TSPhrases: Traditional -> Simplified rows"), 1u);
+}
+
+TEST(PhraseGenerator, MatchesTheLongestPhraseFirstAndKeepsTheBlockersOfBlockers)
+{
+    const std::uint16_t a = 0xA441, b = 0xA442, c = 0xA443, d = 0xA444, e = 0xA445, f = 0xA446, g = 0xA447;
+    std::vector<std::uint16_t> answers(65536, 0);
+    answers[d] = e;
+    // CD changes; BC stops it at offset 1, AB stops BC, EA stops AB; FG stops nothing.
+    const std::map<Codes, Codes> phrases{{{a, b}, {a, b}}, {{b, c}, {b, c}}, {{c, d}, {f, g}},
+                                         {{e, a}, {e, a}}, {{f, g}, {f, g}}, {{a, b, c, d}, {a, b, c, e}}};
+    const auto kept = PhrasesThatMatter(phrases, answers);
+    EXPECT_EQ(kept.size(), 5u);
+    EXPECT_FALSE(kept.contains({f, g}));
+    // ABCD changes D only as its characters would: it matters as the longer match at A's place.
+    EXPECT_TRUE(kept.contains({a, b, c, d}));
+
+    const PhraseMatcher matcher(phrases, answers);
+    EXPECT_EQ(matcher.Convert({c, d, d}), (Codes{f, g, e}));
+    EXPECT_EQ(matcher.Convert({b, c, d}), (Codes{b, c, e}));
+    EXPECT_EQ(matcher.Convert({a, b, c, d, a}), (Codes{a, b, c, e, a}));
+    EXPECT_EQ(PhraseMatcher(kept, answers).Convert({e, a, b, c, d}), matcher.Convert({e, a, b, c, d}));
+}
+
+TEST(PhraseGenerator, ReadsLibchewingsPhrasesAndOpenccsPhraseTables)
+{
+    using namespace std::string_literals;
+    const std::string dictionary = "游標\0遊標\0一\0"s;
+    const auto node = [](std::uint32_t offset, std::uint32_t frequency) {
+        std::string bytes(2, '\0');
+        for (std::uint32_t value : {offset, frequency})
+            for (int i = 0; i < 3; ++i)
+                bytes.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
+        return bytes;
+    };
+    // An inner node (its key is not zero), then the phrases; 游標 twice, under two readings.
+    const std::string tree = "\x01\x02\x03\x04\x05\x06\x07\x08"s + node(0, 599) + node(7, 0) + node(0, 3) + node(14, 5);
+    const auto phrases = ParseChewingPhrases(dictionary, tree, "index_tree.dat");
+    EXPECT_EQ(phrases, (std::map<std::u32string, std::uint64_t>{{U"游標", 599}, {U"遊標", 0}}));
+    EXPECT_THROW(ParseChewingPhrases(dictionary, tree + node(3, 1), "t"), SourceError); // inside a phrase
+    EXPECT_THROW(ParseChewingPhrases(dictionary, tree + node(99, 1), "t"), SourceError);
+    EXPECT_THROW(ParseChewingPhrases(dictionary, tree + "\0"s, "t"), SourceError);
+
+    const auto opencc = ParseOpenccPhrases("复制\t複製 覆製\n", "ST");
+    EXPECT_EQ(opencc.at(U"复制"), (std::vector<std::u32string>{U"複製", U"覆製"}));
+    EXPECT_THROW(ParseOpenccPhrases("复制 複製\n", "ST"), SourceError);
+    EXPECT_THROW(ParseOpenccPhrases("复制\t複製\n复制\t覆製\n", "ST"), SourceError);
 }
 
 } // namespace

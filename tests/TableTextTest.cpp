@@ -3,6 +3,7 @@
 #include "dictionary/CharacterDictionary.h"
 
 #include "CodePages.h"
+#include "PhraseText.h"
 #include "TableText.h"
 #include "TestSupport.h"
 
@@ -104,11 +105,71 @@ TEST(TableText, RefusesMarkedRowsThatAnEarlierRowShadows)
     EXPECT_EQ(ParseError("B8CC 裡 C0EF 里 <->\nA8BD 里 C0EF 里 ->\n"), "");
 }
 
-// Runs the compile tool; its exit status.
-int Compile(const std::filesystem::path& text, const std::filesystem::path& output)
+// The message of the TableTextError that parsing a phrase text throws, or "" when it parses.
+std::string PhraseError(const std::string& text)
 {
-    const std::string command = std::string("'") + FANJIAN_COMPILE_DICTIONARY + "' '" + text.string() + "' '" +
-                                output.string() + "' >/dev/null 2>&1";
+    try {
+        ParsePhraseText(text, "p.txt", Big5(), Gb());
+    } catch (const TableTextError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(PhraseText, ReadsAndFormatsRowsOfBothDirections)
+{
+    const auto rows = ParsePhraseText("# header\n"
+                                      "BDC6BB73 複製 B8B4D6C6 复制 <-\n"
+                                      "B0AEB6A9 乾隆 C7ACC2A1 乾隆 <->\n"
+                                      "B5F9A555 註冊 D7A2B2E1 注册 ->\n",
+                                      "p.txt", Big5(), Gb());
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].big5, (std::vector<std::uint16_t>{0xBDC6, 0xBB73}));
+    EXPECT_EQ(rows[0].gb, (std::vector<std::uint16_t>{0xB8B4, 0xD6C6}));
+    EXPECT_TRUE(!rows[0].traditionalToSimplified && rows[0].simplifiedToTraditional);
+    EXPECT_TRUE(rows[1].traditionalToSimplified && rows[1].simplifiedToTraditional);
+    EXPECT_TRUE(rows[2].traditionalToSimplified && !rows[2].simplifiedToTraditional);
+    EXPECT_EQ(FormatPhraseRow(rows[1], Big5(), Gb()), "B0AEB6A9 乾隆 C7ACC2A1 乾隆 <->");
+    EXPECT_EQ(CodeBytes(rows[0].gb), "\xB8\xB4\xD6\xC6");
+}
+
+TEST(PhraseText, RefusesMalformedRowsNamingTheLine)
+{
+    const std::string good = "BDC6BB73 複製 B8B4D6C6 复制 <-\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"BDC6BB7 複製 B8B4D6C6 复制 <-\n", "p.txt:1: codes are groups of four upper-case hex digits"},
+        {"BDC6 複 B8B4D6C6 复制 <-\n", "p.txt:1: the two sides hold different numbers of characters"},
+        {"BDC6 複 B8B4 复 <-\n", "p.txt:1: a phrase has 2 to 16 characters"},
+        {"BDC6BB73 複制 B8B4D6C6 复制 <-\n", "p.txt:1: the characters beside BDC6BB73 are not 複製"},
+        {"BDC68140 複 B8B4D6C6 复制 <-\n", "p.txt:1: BDC68140 holds a code that is no CP950 character"},
+        {"BDC6BB73 複製 B8B4D6C6 复制 <=\n", "p.txt:1: the last field is ->, <- or <->"},
+        {"BDC6BB73 複製 B8B4D6C6 复制\n", "p.txt:1: a row has five fields separated by single spaces"},
+        {good + "ABECB45F 恢復 B8B4D6C6 复制 <->\n", "p.txt:2: line 1 holds this Simplified phrase already"},
+        {"BDC6BB73 複製 B8B4D6C6 复制 ->\nBDC6BB73 複製 BBD6B8B4 恢复 <->\n",
+         "p.txt:2: line 1 holds this Traditional phrase already"},
+        {good.substr(0, good.size() - 1), "p.txt:1: the last line has no line end"},
+        // The same phrase sought in different directions is two phrases, not one twice.
+        {good + "BDC6BB73 複製 BBD6B8B4 恢复 ->\n", ""},
+    };
+    for (const auto& [text, error] : cases)
+        EXPECT_EQ(PhraseError(text), error) << text;
+    std::string big5, gb, characters;
+    for (int i = 0; i < 17; ++i) {
+        big5 += "A440";
+        gb += "D2BB";
+        characters += "一";
+    }
+    EXPECT_EQ(PhraseError(big5 + " " + characters + " " + gb + " " + characters + " <-\n"),
+              "p.txt:1: a phrase has 2 to 16 characters");
+}
+
+// Runs the compile tool, with a phrase text when one is given; its exit status.
+int Compile(const std::filesystem::path& text, const std::filesystem::path& output,
+            const std::filesystem::path& phrases = {})
+{
+    const std::string command = std::string("'") + FANJIAN_COMPILE_DICTIONARY + "' '" + text.string() + "' " +
+                                (phrases.empty() ? "" : "'" + phrases.string() + "' ") + "'" + output.string() +
+                                "' >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -128,6 +189,35 @@ TEST(CompileDictionary, WritesTheRowsInTextOrder)
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_TRUE(entry.path().filename() == "t.txt" || entry.path().filename() == "mervik.pcx")
             << "left behind: " << entry.path();
+}
+
+TEST(CompileDictionary, WritesThePhrasesOfEachDirectionAndNoneWithoutTheirText)
+{
+    TempDir dir;
+    fanjian::testing::WriteFile(dir.path() / "t.txt", "B0EA 國 B9FA 国 <->\n");
+    fanjian::testing::WriteFile(dir.path() / "p.txt", "BDC6BB73 複製 B8B4D6C6 复制 <-\n"
+                                                      "B0AEB6A9 乾隆 C7ACC2A1 乾隆 <->\n");
+    ASSERT_EQ(Compile(dir.path() / "t.txt", dir.path() / "mervik.pcx", dir.path() / "p.txt"), 0);
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    const auto& toBig5 = dictionary.Phrases(ConversionDirection::SimplifiedToTraditional);
+    ASSERT_EQ(toBig5.size(), 2u);
+    EXPECT_EQ(std::vector<std::uint16_t>(toBig5.Source(0).begin(), toBig5.Source(0).end()),
+              (std::vector<std::uint16_t>{0xB8B4, 0xD6C6}));
+    EXPECT_EQ(std::vector<std::uint16_t>(toBig5.Target(0).begin(), toBig5.Target(0).end()),
+              (std::vector<std::uint16_t>{0xBDC6, 0xBB73}));
+    const auto& toGb = dictionary.Phrases(ConversionDirection::TraditionalToSimplified);
+    ASSERT_EQ(toGb.size(), 1u);
+    EXPECT_EQ(toGb.Source(0)[0], 0xB0AE);
+    EXPECT_EQ(toGb.Target(0)[0], 0xC7AC);
+
+    ASSERT_EQ(Compile(dir.path() / "t.txt", dir.path() / "mervik.pcx"), 0);
+    dictionary.Open(dir.str());
+    EXPECT_TRUE(dictionary.Phrases(ConversionDirection::SimplifiedToTraditional).empty());
+    EXPECT_EQ(dictionary.Lookup(ConversionDirection::TraditionalToSimplified, 0xB0EA), 0xB9FA);
+    // A malformed phrase text fails the build like a malformed table text.
+    fanjian::testing::WriteFile(dir.path() / "p.txt", "BDC6BB73 複製 B8B4 复 <-\n");
+    EXPECT_NE(Compile(dir.path() / "t.txt", dir.path() / "mervik.pcx", dir.path() / "p.txt"), 0);
 }
 
 TEST(CompileDictionary, AMalformedLineFailsAndLeavesTheOldFileAlone)

@@ -1,13 +1,16 @@
 // Rebuilds data/mervik.txt from OpenCC's character tables, Unihan's variants, glibc's code pages
-// and data/overrides.txt. Run through the regenerate-dictionary target; see the README's section
-// on the dictionary.
+// and data/overrides.txt, and data/phrases.txt from OpenCC's phrase tables and libchewing's
+// phrases. Run through the regenerate-dictionary target; see data/README.md.
 
 #include "CodePages.h"
 #include "Files.h"
+#include "PhraseBuilder.h"
+#include "PhraseText.h"
 #include "Sources.h"
 #include "TableBuilder.h"
 #include "TableText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -23,7 +26,9 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: generate_dictionary --ts TSCharacters.txt --st STCharacters.txt --tw TWVariants.txt\n"
     "         --unihan Unihan_Variants.txt --overrides overrides.txt --out mervik.txt\n"
-    "         [--opencc-version V] [--unihan-version V] [--glibc-version V]\n";
+    "         --st-phrases STPhrases.txt --ts-phrases TSPhrases.txt\n"
+    "         --chewing-dictionary dictionary.dat --chewing-tree index_tree.dat --phrases-out phrases.txt\n"
+    "         [--opencc-version V] [--unihan-version V] [--glibc-version V] [--chewing-version V]\n";
 
 // How many codes the ranges hold, and how many of those are Han characters.
 std::pair<std::size_t, std::size_t> CountWithoutRow(const std::vector<WithoutRow>& list, const CodeTable& table)
@@ -112,6 +117,85 @@ std::string Header(const std::map<std::string, std::string>& options, const Buil
     return text;
 }
 
+std::string PhraseHeader(const std::map<std::string, std::string>& options, const BuiltPhrases& built)
+{
+    auto version = [&](const std::string& name) {
+        const auto it = options.find(name);
+        return it == options.end() || it->second.empty() ? std::string() : " " + it->second;
+    };
+    std::size_t toGb = 0, toBig5 = 0, longest = 0;
+    for (const PhraseRow& row : built.rows) {
+        toGb += row.traditionalToSimplified ? 1 : 0;
+        toBig5 += row.simplifiedToTraditional ? 1 : 0;
+        longest = std::max(longest, row.big5.size());
+    }
+    std::string text;
+    auto line = [&](std::string_view s) {
+        text += s;
+        text += '\n';
+    };
+    line("# phrases.txt: fanjian's phrase table, compiled at build time into \"mervik.pcx\" beside MERVIK");
+    line("# (SQLite, table PHRASES: INTEGER length and direction (1 ->, 2 <-, 3 <->), BLOB big5 and gb,");
+    line("# each row the pairs of one length and direction that follow each other below).");
+    line("# Generated: do not edit rows by hand. Change the generator and run");
+    line("#   cmake --build <build-dir> --target regenerate-dictionary");
+    line("#");
+    line("# Sources and licences (the table is derived from them and carries their terms):");
+    line("#   OpenCC phrase tables STPhrases and TSPhrases, and TWVariants for Taiwan's forms, Debian");
+    line("#     package libopencc-data" + version("opencc-version") + ": Apache License 2.0.");
+    line("#   libchewing's phrases with their frequencies (dictionary.dat, index_tree.dat), Debian");
+    line("#     package libchewing3-data" + version("chewing-version") + ": LGPL 2.1.");
+    line("#   The per-character answers of mervik.txt, and glibc's code pages (see mervik.txt).");
+    line("#");
+    line("# A row: the Big5 codes and characters of a Traditional phrase, the GB codes and characters of");
+    line("# its Simplified form (GB2312, or GBK where GB2312 has no form), and the directions it serves:");
+    line("# -> Traditional to Simplified (sought by its Big5 side), <- Simplified to Traditional (sought");
+    line("# by its GB side), <-> both. The converter takes at each place the longest phrase of its");
+    line("# direction that starts there, else the character's row in MERVIK. Script only: no row");
+    line("# changes a word for another (OpenCC's TWPhrases are not used: 软件 stays 軟件).");
+    line("#   Simplified -> Traditional: libchewing's phrases first, where Taiwan writes a word otherwise");
+    line("#     than OpenCC's phrases and MERVIK convert it: each phrase in Taiwan's forms, simplified as");
+    line("#     this table converts Traditional text; for each Simplified phrase the most frequent one,");
+    line("#     when its frequency is above 0 and at least twice that of all others together (游标 游標,");
+    line("#     卷动 捲動, 周期 週期). Then OpenCC's STPhrases, the first candidate CP950 can write, in");
+    line("#     Taiwan's forms (TWVariants).");
+    line("#   Traditional -> Simplified: OpenCC's TSPhrases, the first candidate in GB2312, else in GBK.");
+    line("#   Both sides written with double-byte characters, the same number of them, 2 to 16. In each");
+    line("#   direction the first source to give a phrase wins. A phrase is kept only where it can");
+    line("#   change what is written: its own answer differs from its characters' rows, or it keeps");
+    line("#   them but stops a phrase that differs from matching inside it (控制 before 制程 製程).");
+    line("# Order: by direction (->, <-, <->), length, Big5 codes, GB codes; each direction seeks each");
+    line("# phrase in one row only.");
+    line("#");
+    line("# Phrases by origin:");
+    for (const auto& [how, count] : built.counts)
+        line("#   " + how + ": " + std::to_string(count));
+    line("# Rows: " + std::to_string(built.rows.size()) + " (-> " + std::to_string(toGb) + ", <- " +
+         std::to_string(toBig5) + "); the longest phrase: " + std::to_string(longest) + " characters");
+    line("#");
+    return text;
+}
+
+void WritePhrases(std::map<std::string, std::string>& options, const std::vector<TableRow>& characters,
+                  const CodeTable& big5, const CodeTable& gb, const Candidates& taiwanVariants)
+{
+    PhraseSources sources;
+    sources.simplifiedToTraditional = ParseOpenccPhrases(ReadFile(options["st-phrases"]), options["st-phrases"]);
+    sources.traditionalToSimplified = ParseOpenccPhrases(ReadFile(options["ts-phrases"]), options["ts-phrases"]);
+    sources.taiwanPhrases = ParseChewingPhrases(ReadFile(options["chewing-dictionary"]),
+                                                ReadFile(options["chewing-tree"]), options["chewing-tree"]);
+    sources.taiwanVariants = taiwanVariants;
+    const BuiltPhrases built = BuildPhrases(sources, characters, big5, gb);
+    std::string text = PhraseHeader(options, built);
+    for (const PhraseRow& row : built.rows) {
+        text += FormatPhraseRow(row, big5, gb);
+        text += '\n';
+    }
+    ParsePhraseText(text, options["phrases-out"], big5, gb);
+    WriteFileAtomically(options["phrases-out"], text);
+    std::printf("%s: %zu rows\n", options["phrases-out"].c_str(), built.rows.size());
+}
+
 int Run(int argc, char** argv)
 {
     std::map<std::string, std::string> options;
@@ -121,7 +205,8 @@ int Run(int argc, char** argv)
             break;
         options[std::string(name.substr(2))] = argv[i + 1];
     }
-    for (const char* required : {"ts", "st", "tw", "unihan", "overrides", "out"}) {
+    for (const char* required : {"ts", "st", "tw", "unihan", "overrides", "out", "st-phrases", "ts-phrases",
+                                  "chewing-dictionary", "chewing-tree", "phrases-out"}) {
         if (!options.contains(required) || (argc - 1) % 2 != 0) {
             std::fputs(kUsage.data(), stderr);
             return 2;
@@ -153,6 +238,7 @@ int Run(int argc, char** argv)
     ParseTableText(text, options["out"], big5, gb);
     WriteFileAtomically(options["out"], text);
     std::printf("%s: %zu rows\n", options["out"].c_str(), built.rows.size());
+    WritePhrases(options, built.rows, big5, gb, sources.taiwanVariants);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "dictionary/ConversionDirection.h"
 #include "dictionary/Errors.h"
+#include "dictionary/PhraseTable.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,13 @@ namespace fanjian {
 // The Big5 <-> GB2312 code table, read from the SQLite file "mervik.pcx" in the program
 // directory (table MERVIK, numeric columns big5 and gb; dictionary/TableLayout.h). One table serves both directions:
 // Traditional -> Simplified seeks big5 and takes gb, Simplified -> Traditional the reverse.
+//
+// The file may also hold a table PHRASES of phrase pairs (TableLayout.h); Phrases gives those of
+// one direction. A row that breaks the table's rules (a length outside 2..16, an unknown
+// direction, sides that are no BLOBs, of different sizes or no whole number of pairs) is left out
+// as if it were not there, and so is a pair holding a byte pair that is no double-byte character
+// and a later pair for a phrase an earlier one gives. A PHRASES that is no table, lacks a column,
+// or holds more than kMaxPhraseCodes codes of phrases in a direction fails Open.
 //
 // The whole table is read once at Open; each Lookup then answers what
 //   Select big5,gb from MERVIK Where Big5=<code>   (or Where gb=<code>)
@@ -67,6 +75,16 @@ public:
         const std::uint16_t* table_;
     };
 
+    // The phrases of one direction, in row order, the first row of each source only: Traditional
+    // -> Simplified seeks the big5 side and takes gb, Simplified -> Traditional the reverse. Empty
+    // when the file has none. Throws DictionaryError when the dictionary is not open.
+    const PhraseTable& Phrases(ConversionDirection direction) const
+    {
+        if (!open_)
+            ThrowNotOpen();
+        return direction == ConversionDirection::TraditionalToSimplified ? toGbPhrases_ : toBig5Phrases_;
+    }
+
     // Throws DictionaryError when the dictionary is not open.
     DirectionAnswers Answers(ConversionDirection direction) const
     {
@@ -96,6 +114,8 @@ private:
     // Indexed by the code sought; kNoRow, kBadRow or the code taken from the first matching row.
     std::vector<std::uint16_t> toGb_;
     std::vector<std::uint16_t> toBig5_;
+    PhraseTable toGbPhrases_;
+    PhraseTable toBig5Phrases_;
     std::pair<std::uint64_t, std::uint64_t> fileId_{};
     bool open_ = false;
 };

@@ -227,6 +227,21 @@ bool SqliteDatabase::HasPlainTable(std::string_view name) const
     return statement.Text(0) == "table" && sqlite3_strnicmp(sql.c_str(), "CREATE VIRTUAL", 14) != 0;
 }
 
+bool SqliteDatabase::HasSchemaEntry(std::string_view name) const
+{
+    Statement statement = Prepare("SELECT 1 FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE");
+    if (sqlite3_bind_text(statement.statement_, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
+        Fail("cannot read its schema");
+    return statement.Step();
+}
+
+void SqliteDatabase::CheckTime() const
+{
+    if (Clock::now() >= deadline_)
+        throw DictionaryError(path_, "cannot read: it takes too long to read");
+}
+
 SqliteDatabase::SqliteDatabase(SqliteDatabase&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)), path_(std::move(other.path_)), fileId_(other.fileId_),
       deadline_(other.deadline_)
@@ -306,6 +321,25 @@ void SqliteDatabase::Statement::Reset()
 {
     if (sqlite3_reset(statement_) != SQLITE_OK)
         db_->Fail("cannot run a statement again");
+}
+
+void SqliteDatabase::Statement::BindBytes(int parameter, std::string_view bytes)
+{
+    // An empty view may have no data pointer; SQLite takes a null pointer as NULL, not as no bytes.
+    static constexpr char kNone = 0;
+    if (sqlite3_bind_blob64(statement_, parameter, bytes.empty() ? &kNone : bytes.data(), bytes.size(),
+                            SQLITE_TRANSIENT) != SQLITE_OK)
+        db_->Fail("cannot bind a value");
+}
+
+bool SqliteDatabase::Statement::Bytes(int column, std::string_view& bytes) const
+{
+    if (sqlite3_column_type(statement_, column) != SQLITE_BLOB)
+        return false;
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(statement_, column));
+    const int size = sqlite3_column_bytes(statement_, column);
+    bytes = data ? std::string_view(data, static_cast<std::size_t>(size)) : std::string_view();
+    return true;
 }
 
 std::string SqliteDatabase::Statement::Text(int column) const

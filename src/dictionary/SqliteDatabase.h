@@ -51,7 +51,10 @@ public:
         bool WholeNumber(int column, std::int64_t& value) const;
         // A column of the current row as text (NULL as empty).
         std::string Text(int column) const;
+        // A BLOB column's bytes, valid until the next Step; false when the column holds no BLOB.
+        bool Bytes(int column, std::string_view& bytes) const;
         void Bind(int parameter, std::int64_t value);
+        void BindBytes(int parameter, std::string_view bytes);
         // Ready to run again with new parameters.
         void Reset();
 
@@ -69,6 +72,11 @@ public:
 
     // True when the database has a table (not a view) of this name.
     bool HasPlainTable(std::string_view name) const;
+    // True when the database has anything (table, view, index, trigger) of this name.
+    bool HasSchemaEntry(std::string_view name) const;
+    // Throws, as a statement stepped then would, when a snapshot's deadline has passed: for the
+    // work its reader does between steps.
+    void CheckTime() const;
     // Device and inode number of the file a snapshot was read from.
     std::pair<std::uint64_t, std::uint64_t> FileId() const noexcept { return fileId_; }
 
