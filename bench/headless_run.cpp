@@ -2,10 +2,11 @@
 // are fanjian-convert's, as users run it.)
 //
 //   fanjian_headless open PROGRAM_DIR [TIMES]          median time of CharacterDictionary::Open
-//   fanjian_headless convert t2s|s2t[-utf8] FILE PROGRAM_DIR [TIMES [silent]]
+//   fanjian_headless convert t2s|s2t[-utf8][-by-character] FILE PROGRAM_DIR [TIMES [silent]]
 //                                                     the converter alone, in memory: FILE read once,
 //                                                     then converted TIMES times (default 9); with
-//                                                     -utf8, FILE is read as UTF-8
+//                                                     -utf8, FILE is read as UTF-8; with
+//                                                     -by-character, without the phrases
 //
 // convert hands the converter the file in blocks of the run's read size, each with the tail left of
 // the one before, into an output buffer emptied at the run's write size, as a run does, without any
@@ -35,7 +36,7 @@ namespace {
 int Usage()
 {
     std::fputs("usage: fanjian_headless open PROGRAM_DIR [TIMES]\n"
-               "       fanjian_headless convert t2s|s2t[-utf8] FILE PROGRAM_DIR [TIMES [silent]]\n",
+               "       fanjian_headless convert t2s|s2t[-utf8][-by-character] FILE PROGRAM_DIR [TIMES [silent]]\n",
                stderr);
     return 2;
 }
@@ -106,7 +107,8 @@ struct ConvertPass {
 };
 
 ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, fanjian::TextEncoding encoding,
-                            const fanjian::CharacterDictionary& dictionary, std::string_view text, bool silent)
+                            fanjian::Phrasing phrasing, const fanjian::CharacterDictionary& dictionary,
+                            std::string_view text, bool silent)
 {
     CountingView counting;
     fanjian::SilentProgressView silentView;
@@ -116,7 +118,7 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, fanjian::Tex
     std::uint64_t outputBytes = 0;
     const double cpuStart = ThreadCpuMs();
     const auto start = std::chrono::steady_clock::now();
-    fanjian::LineConverter converter(direction, dictionary, view);
+    fanjian::LineConverter converter(direction, dictionary, view, phrasing);
     converter.UseEncoding(encoding);
     std::size_t from = 0; // the first byte not yet taken
     std::size_t read = 0; // the bytes "read" so far
@@ -146,11 +148,18 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, fanjian::Tex
 int main(int argc, char** argv)
 {
     if (argc >= 5 && std::strcmp(argv[1], "convert") == 0) {
-        const std::string_view how = argv[2];
+        std::string_view how = argv[2];
         const bool toGb = how.starts_with("t2s");
-        const bool utf8 = how.ends_with("-utf8");
-        if (how.substr(0, 3) != (toGb ? "t2s" : "s2t") || how.size() != (utf8 ? 8u : 3u))
+        if (how.substr(0, 3) != (toGb ? "t2s" : "s2t"))
             return Usage();
+        how.remove_prefix(3);
+        const bool utf8 = how.starts_with("-utf8");
+        if (utf8)
+            how.remove_prefix(5);
+        const bool byCharacter = how == "-by-character";
+        if (!how.empty() && !byCharacter)
+            return Usage();
+        const auto phrasing = byCharacter ? fanjian::Phrasing::ByCharacter : fanjian::Phrasing::Phrases;
         const auto encoding = utf8 ? fanjian::TextEncoding::Utf8 : fanjian::TextEncoding::CodePage;
         const auto direction = toGb ? fanjian::ConversionDirection::TraditionalToSimplified
                                     : fanjian::ConversionDirection::SimplifiedToTraditional;
@@ -161,7 +170,7 @@ int main(int argc, char** argv)
         dictionary.Open(argv[4]);
         std::vector<ConvertPass> passes;
         for (int i = 0; i < times; ++i)
-            passes.push_back(ConvertInMemory(direction, encoding, dictionary, text, silent));
+            passes.push_back(ConvertInMemory(direction, encoding, phrasing, dictionary, text, silent));
         for (const ConvertPass& pass : passes) {
             if (pass.outputBytes != passes[0].outputBytes || pass.replaced != passes[0].replaced) {
                 std::fputs("convert: the passes gave different outputs\n", stderr);

@@ -472,6 +472,70 @@ TEST_P(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
     }
 }
 
+TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
+{
+    // Simplified -> Traditional phrases over the rows above (国 -> 國, 中 -> 中, 啊 -> 勺; 丰
+    // has no row): 国中 -> 國勺, the longer 国中国 -> 勺中國, 中啊 -> 中中, 丰国 -> 中國, and
+    // 啊国 -> 勺國, which writes what the rows write but stops 国中 from matching inside it.
+    TempDir dir;
+    WriteDatabase(dir.path() / "mervik.pcx",
+                  "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
+                  "INSERT INTO MERVIK VALUES (45290, 47610);"
+                  "INSERT INTO MERVIK VALUES (42148, 54992);"
+                  "INSERT INTO MERVIK VALUES (42083, 45217);"
+                  "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
+                  "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
+                  "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
+                  "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"
+                  "INSERT INTO PHRASES VALUES (2, 2, X'A4A4B0EA', X'B7E1B9FA');"
+                  "INSERT INTO PHRASES VALUES (2, 2, X'A463B0EA', X'B0A1B9FA');");
+    CharacterDictionary dictionary;
+    dictionary.Open(dir.str());
+    const struct {
+        std::string in;
+        std::string out;
+        std::uint64_t count;
+    } cases[] = {
+        {"B9FA D6D0", "B0EA A463", 2},                       // at the line's start and end
+        {"B9FA D6D0 B9FA", "A463 A4A4 B0EA", 3},             // the longest of two
+        {"B9FA D6D0 B9FA D6D0", "A463 A4A4 B0EA A4A4", 4},   // ... and what follows alone
+        {"D6D0 B9FA D6D0", "A4A4 B0EA A463", 3},
+        {"B0A1 B9FA D6D0", "A463 B0EA A4A4", 3},             // stopped by the blocker
+        {"B7E1 B9FA", "A4A4 B0EA", 2},                       // a character without a row
+        {"B9FA 0A D6D0", "B0EA 0D0A A4A4", 2},               // cut by a line end
+        {"B9FA 61 D6D0", "B0EA 61 A4A4", 2},                 // ... or a byte of its own
+    };
+    const std::string declaration = "charset=gb2312";
+    std::string all;
+    std::string allOut;
+    std::uint64_t allCount = 0;
+    for (const auto& c : cases) {
+        RecordingView view;
+        LineConverter converter(kToBig5, dictionary, view, Kernel());
+        EXPECT_EQ(converter.ConvertLine(Bytes(c.in)), Bytes(c.out)) << c.in;
+        EXPECT_EQ(converter.ConvertedCount(), c.count) << c.in;
+        EXPECT_EQ(view.Texts("ShowCharacterCount").size(), c.count) << c.in;
+        // Beside a declaration, and at many places of the kernels' 64-byte steps.
+        for (std::size_t before = 0; before < 9; ++before) {
+            all += std::string(before * 7, 'x') + Bytes(c.in) + declaration + "\n";
+            allOut += std::string(before * 7, 'x') + Bytes(c.out) + "charset=big5\r\n";
+            allCount += c.count;
+        }
+    }
+    RecordingView view;
+    LineConverter converter(kToBig5, dictionary, view, Kernel());
+    std::vector<std::size_t> splits;
+    for (std::size_t at = 5; at < all.size(); at += 23)
+        splits.push_back(at);
+    EXPECT_EQ(ConvertInBlocks(converter, all, splits), allOut);
+    EXPECT_EQ(converter.ConvertedCount(), allCount);
+    // By character, and in the other direction, where the table has no phrase: the rows alone.
+    LineConverter byCharacter(kToBig5, dictionary, view_, Kernel(), fanjian::Phrasing::ByCharacter);
+    EXPECT_EQ(byCharacter.ConvertLine(Bytes("B9FA D6D0 B9FA")), Bytes("B0EA A4A4 B0EA"));
+    LineConverter toGb(kToGb, dictionary, view_, Kernel());
+    EXPECT_EQ(toGb.ConvertLine(Bytes("B0EA A463")), Bytes("B9FA B0A1"));
+}
+
 TEST_P(LineConverterTest, TellsUtf8FromBig5AsItReads)
 {
     using fanjian::TextEncoding;

@@ -1,6 +1,7 @@
 #include "conversion/LineConverter.h"
 
 #include "conversion/CodePages.h"
+#include "conversion/PhraseIndex.h"
 #include "conversion/kernel/AnswerTable.h"
 #include "conversion/kernel/BytePath.h"
 #include "conversion/kernel/Declarations.h"
@@ -39,13 +40,14 @@ std::string RowName(ConversionDirection direction, std::uint16_t code)
 
 } // namespace
 
-LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view)
-    : LineConverter(direction, dictionary, view, kernel::Kernels().front())
+LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view,
+                             Phrasing phrasing)
+    : LineConverter(direction, dictionary, view, kernel::Kernels().front(), phrasing)
 {
 }
 
 LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view,
-                             const kernel::Kernel& kernel)
+                             const kernel::Kernel& kernel, Phrasing phrasing)
     : direction_(direction), dictionary_(dictionary), kernel_(&kernel), reporter_(view),
       answers_(static_cast<std::uint16_t*>(std::calloc(kernel::kAnswerCount, sizeof(std::uint16_t))))
 {
@@ -56,7 +58,25 @@ LineConverter::LineConverter(ConversionDirection direction, const CharacterDicti
         for (const unsigned char lineEnd : {'\r', '\n'})
             kernel::AnswerFor(answers_.get(), static_cast<std::uint16_t>(lead << 8 | lineEnd)) = kernel::kLoneLead;
     }
+    if (phrasing == Phrasing::Phrases && dictionary_.IsOpen() && dictionary_.Phrases(direction_).size() != 0) {
+        const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
+        phrases_ = std::make_unique<PhraseIndex>(dictionary_.Phrases(direction_), [&](std::uint16_t code) {
+            using Alone = PhraseIndex::Alone;
+            try {
+                const std::optional<std::uint16_t> answer = answers.Lookup(code);
+                if (!answer)
+                    return Alone{Alone::Kind::NoRow};
+                return HoldsLineBreak(*answer) ? Alone{Alone::Kind::Unusable} : Alone{Alone::Kind::Row, *answer};
+            } catch (const DictionaryError&) {
+                return Alone{Alone::Kind::Unusable};
+            }
+        });
+        for (const PhraseIndex::Trigger& trigger : phrases_->Triggers())
+            kernel::AnswerFor(answers_.get(), trigger.code) = trigger.marker;
+    }
 }
+
+LineConverter::~LineConverter() = default;
 
 std::string LineConverter::ConvertLine(std::string_view line)
 {
@@ -164,18 +184,20 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
                         answers_.get(),
                         utf8Answers_.get(),
                         toGb ? &kernel::kToSimplified : &kernel::kToTraditional,
-                        detecting_};
+                        detecting_,
+                        phrases_ && encoding_ == TextEncoding::CodePage ? &phrases_->View() : nullptr};
+    kernel::Matching matching{first, first};
 
     // The kernel converts the characters first, and the reporter shows them afterwards, all in
     // order, mostly once for the whole block: the view sees no output, and nothing but the count
-    // tells it how far the conversion has come. Before the dictionary is asked, which may throw,
-    // every replacement before is shown. Whatever stops the block abandons its unfinished line:
-    // the next call starts a new one.
+    // tells it how far the conversion has come. Before a failing lookup throws, every replacement
+    // before it is shown. Whatever stops the block abandons its unfinished line: the next call
+    // starts a new one.
     try {
         kernel::Progress step{first, base + start, kernel::Stop::Done};
         for (;;) {
             const bool utf8 = encoding_ == TextEncoding::Utf8;
-            step = (utf8 ? kernel_->convertUtf8 : kernel_->convert)(bytes, step.in, step.o, reporter_.Marks());
+            step = (utf8 ? kernel_->convertUtf8 : kernel_->convert)(bytes, step.in, step.o, reporter_.Marks(), matching);
             sawSequence_ = sawSequence_ || step.sawSequence;
             if (step.stop == kernel::Stop::Done || step.stop == kernel::Stop::Tail)
                 break;
@@ -185,15 +207,23 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
                     throw NotUtf8();
                 encoding_ = TextEncoding::CodePage;
                 detecting_ = bytes.strictUtf8 = false;
+                bytes.phrases = phrases_ ? &phrases_->View() : nullptr;
+                continue;
+            }
+            if (step.stop == kernel::Stop::Unknown) {
+                // A failing lookup ends the block: every replacement before it is shown first.
+                try {
+                    if (utf8)
+                        LookUpUtf8(step.in, bytes.end);
+                    else
+                        LookUp(kernel::CodeAt(step.in));
+                } catch (const DictionaryError&) {
+                    reporter_.ShowWaiting();
+                    throw;
+                }
                 continue;
             }
             reporter_.ShowWaiting();
-            if (step.stop == kernel::Stop::Unknown) {
-                if (utf8)
-                    LookUpUtf8(step.in, bytes.end);
-                else
-                    LookUp(kernel::CodeAt(step.in));
-            }
         }
         reporter_.ShowWaiting();
         // Whether a line is unfinished is told by the last byte taken: CR and LF are only ever

@@ -19,6 +19,11 @@ namespace fanjian {
 
 class CharacterDictionary;
 class CodePage;
+class PhraseIndex;
+
+// Whether the converter takes the dictionary's phrases (longest match first), or converts each
+// character by its row alone, as a dictionary without phrases does.
+enum class Phrasing { Phrases, ByCharacter };
 
 // How the bytes of a file are read: as Big5 or GB2312 double-byte text, or as UTF-8.
 enum class TextEncoding { CodePage, Utf8 };
@@ -49,13 +54,16 @@ public:
 // what may be a declaration; never more than kMaxTail bytes), which the caller hands over again at
 // the front of the next block. Any split of a file gives the same bytes.
 //
+// Where the dictionary holds phrases, the conversion takes at each place the longest phrase of the
+// direction that the line holds there (double-byte characters only, never across a line end), and
+// converts every other character alone; each character of a phrase counts once.
+//
 // The converter is a driver: a kernel (kernel/Kernel.h) converts the bytes, the converter asks the
 // dictionary for the answers the kernel stops at, and its CountReporter shows the replacements.
 // The calls for the characters a call of ConvertLines replaces (ShowCharacterCount, then
 // ProcessPendingEvents, for each in order) come once the kernel has converted the block, or
-// earlier, before the dictionary is asked for a code for the first time or when many lines are
-// waiting. The text handed to ShowCharacterCount stays valid until the next replacement or until
-// the converter is destroyed.
+// earlier, when many lines are waiting or before a failing lookup throws. The text handed to
+// ShowCharacterCount stays valid until the next replacement or until the converter is destroyed.
 //
 // The converter keeps every answer it has looked up: its dictionary stays open, and unchanged,
 // while the converter is in use.
@@ -64,10 +72,13 @@ public:
     static constexpr std::size_t kMaxTail = kernel::kMaxTail;
     static constexpr std::size_t kNoLineStart = kernel::kNoLineStart;
 
-    // With the fastest kernel this processor runs.
-    LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view);
+    // With the fastest kernel this processor runs. The phrases are those of the dictionary, which
+    // is open.
     LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view,
-                  const kernel::Kernel& kernel);
+                  Phrasing phrasing = Phrasing::Phrases);
+    LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view,
+                  const kernel::Kernel& kernel, Phrasing phrasing = Phrasing::Phrases);
+    ~LineConverter();
 
     // Appends the conversion of `block`, the next bytes of a file, to `out` and returns how many
     // bytes it took. `atEnd` says that the file ends with this block: then it takes every byte and
@@ -127,6 +138,7 @@ private:
         void operator()(void* table) const noexcept { std::free(table); }
     };
     std::unique_ptr<std::uint16_t[], FreeTable> answers_;
+    std::unique_ptr<PhraseIndex> phrases_; // none without phrases
     // The same for UTF-8 text, indexed by code point (kernel/Utf8Path.h), made for the first file
     // in UTF-8, with the code pages it goes through.
     std::unique_ptr<std::uint32_t[], FreeTable> utf8Answers_;

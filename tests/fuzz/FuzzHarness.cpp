@@ -144,12 +144,76 @@ std::vector<Row> FailingRows()
     return rows;
 }
 
-std::string TableSql(const std::vector<Row>& rows)
+// A phrase pair: the Big5 side, the GB side, and the directions it serves (1 ->, 2 <-, 3 both).
+struct PhraseRow {
+    std::vector<std::uint16_t> big5;
+    std::vector<std::uint16_t> gb;
+    int direction;
+};
+
+// Phrases over the characters of the real pairs and the seeds (some with a trail byte 'c', some
+// without a row, some whose row fails), of 2 to 5 characters and one of 16: some write other
+// characters than their rows, some the same (they only stop others from matching inside them),
+// many overlapping, and later rows that repeat an earlier source (the earlier row decides).
+std::vector<PhraseRow> PhraseRows()
+{
+    static constexpr std::uint16_t kBig5[] = {0xA4A4, 0xB0EA, 0xBAF4, 0xAFB8, 0xC2E0, 0xB4AB, 0xB36F, 0xADD3,
+                                              0xBB79, 0xA463, 0xB0B1, 0xA4A5, 0xC0C0, 0xB8CC, 0xA8BD};
+    static constexpr std::uint16_t kGb[] = {0xD6D0, 0xB9FA, 0xCDF8, 0xD5BE, 0xD7AA, 0xBBBB, 0xD5E2, 0xB8F6,
+                                            0xD3EF, 0xB0A1, 0xC0EF, 0xA5A5, 0xB0B0, 0xCCE5, 0xD7C5};
+    std::uint32_t state = 20261207;
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    std::vector<PhraseRow> rows;
+    for (int i = 0; i < 400; ++i) {
+        PhraseRow row{{}, {}, static_cast<int>(1 + next() % 3)};
+        const std::size_t length = i == 0 ? 16 : 2 + next() % 4;
+        for (std::size_t j = 0; j < length; ++j) {
+            const std::size_t k = next() % std::size(kBig5);
+            row.big5.push_back(kBig5[k]);
+            row.gb.push_back(next() % 3 == 0 ? kGb[next() % std::size(kGb)] : kGb[k]);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::string Hex(const std::vector<std::uint16_t>& codes)
+{
+    std::string hex;
+    for (const std::uint16_t code : codes) {
+        char digits[5];
+        std::snprintf(digits, sizeof digits, "%04X", code);
+        hex += digits;
+    }
+    return hex;
+}
+
+std::string TableSql(const std::vector<Row>& rows, const std::vector<PhraseRow>& phrases = {})
 {
     std::string sql = "BEGIN; CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);";
     for (const Row& row : rows)
         sql += "INSERT INTO MERVIK VALUES (" + row.big5.Sql() + "," + row.gb.Sql() + ");";
+    if (!phrases.empty()) {
+        sql += std::string(fanjian::table::kCreatePhraseTable) + ";";
+        for (const PhraseRow& row : phrases)
+            sql += "INSERT INTO PHRASES VALUES (" + std::to_string(row.big5.size()) + "," +
+                   std::to_string(row.direction) + ",X'" + Hex(row.big5) + "',X'" + Hex(row.gb) + "');";
+    }
     return sql + "COMMIT;";
+}
+
+// The phrases of one direction: the first row of each source.
+ReferencePhrases PhrasesOf(const std::vector<PhraseRow>& rows, bool fromBig5)
+{
+    ReferencePhrases phrases;
+    for (const PhraseRow& row : rows) {
+        if ((row.direction & (fromBig5 ? 1 : 2)) != 0)
+            phrases.emplace(fromBig5 ? row.big5 : row.gb, ReferencePhrase{fromBig5 ? row.gb : row.big5});
+    }
+    return phrases;
 }
 
 // Every code with a lead byte 0x81..0xFE answers itself, both ways.
@@ -188,15 +252,19 @@ struct Dictionaries {
     CharacterDictionary mixed;
     CharacterDictionary failing;
     std::map<std::uint16_t, Answer> mixedToGb, mixedToBig5, failingToGb, failingToBig5;
+    ReferencePhrases phrasesToGb, phrasesToBig5;
 
     Dictionaries()
     {
         const std::vector<Row> mixedRows = MixedRows();
         const std::vector<Row> failingRows = FailingRows();
+        const std::vector<PhraseRow> phraseRows = PhraseRows();
         mixedToGb = AnswersOf(mixedRows, true);
         mixedToBig5 = AnswersOf(mixedRows, false);
         failingToGb = AnswersOf(failingRows, true);
         failingToBig5 = AnswersOf(failingRows, false);
+        phrasesToGb = PhrasesOf(phraseRows, true);
+        phrasesToBig5 = PhrasesOf(phraseRows, false);
 
         // The tables are read whole at Open; their files go again right after.
         const testing::TempDir dir;
@@ -207,8 +275,8 @@ struct Dictionaries {
             dictionary.Open(folder.string());
         };
         write("identity", kIdentitySql, identity);
-        write("mixed", TableSql(mixedRows), mixed);
-        write("failing", TableSql(failingRows), failing);
+        write("mixed", TableSql(mixedRows, phraseRows), mixed);
+        write("failing", TableSql(failingRows, phraseRows), failing);
     }
 };
 
@@ -233,7 +301,9 @@ Setup PickSetup(std::uint8_t firstByte)
     const Dictionaries& d = TheDictionaries();
     const bool toGb = (firstByte & 1) == 0;
     Setup setup{toGb ? ConversionDirection::TraditionalToSimplified : ConversionDirection::SimplifiedToTraditional,
-                DictionaryKind::Identity, &d.identity, nullptr, static_cast<std::uint8_t>(firstByte >> 3)};
+                DictionaryKind::Identity, &d.identity, nullptr, nullptr, static_cast<std::uint8_t>(firstByte >> 3)};
+    if (((firstByte >> 1) & 3) != 0)
+        setup.phrases = toGb ? &d.phrasesToGb : &d.phrasesToBig5;
     switch ((firstByte >> 1) & 3) {
     case 0:
         break;
@@ -385,6 +455,37 @@ ReferenceLine ConvertUtf8LineReference(std::string_view line, const Setup& setup
 
 } // namespace
 
+// The longest phrase of `setup` that the double-byte characters from `j` on hold.
+const std::pair<const std::vector<std::uint16_t>, ReferencePhrase>* LongestPhrase(std::string_view line, std::size_t j,
+                                                                                  const Setup& setup)
+{
+    std::vector<std::uint16_t> codes;
+    for (std::size_t at = j; at + 1 < line.size() && static_cast<unsigned char>(line[at]) >= 0x81 &&
+                             static_cast<unsigned char>(line[at]) <= 0xFE;
+         at += 2)
+        codes.push_back(static_cast<std::uint16_t>(static_cast<unsigned char>(line[at]) * 256 +
+                                                   static_cast<unsigned char>(line[at + 1])));
+    for (std::size_t length = codes.size(); length >= 2; --length) {
+        const auto it = setup.phrases->find(std::vector<std::uint16_t>(codes.begin(), codes.begin() + length));
+        if (it != setup.phrases->end())
+            return &*it;
+    }
+    return nullptr;
+}
+
+// True when the phrase writes something else than its characters alone: each of its characters
+// counts then, else each as it would alone.
+bool Changes(const std::vector<std::uint16_t>& source, const ReferencePhrase& phrase, const Setup& setup)
+{
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const Answer answer = setup.Find(source[i]);
+        const std::uint16_t alone = answer.kind == Answer::Kind::Code ? answer.code : source[i];
+        if (answer.kind == Answer::Kind::Unusable || alone != phrase.target[i])
+            return true;
+    }
+    return false;
+}
+
 ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup, std::optional<std::uint64_t> abandonAt)
 {
     if (setup.encoding == TextEncoding::Utf8)
@@ -395,7 +496,36 @@ ReferenceLine ConvertLineReference(std::string_view line, const Setup& setup, st
     std::size_t j = 0;
     while (j < line.size()) {
         const auto b = static_cast<unsigned char>(line[j]);
-        if (b >= 0x81 && b <= 0xFE && j + 1 < line.size()) {
+        const auto* const phrase = setup.phrases ? LongestPhrase(line, j, setup) : nullptr;
+        if (phrase && Changes(phrase->first, phrase->second, setup)) {
+            for (const std::uint16_t code : phrase->second.target) {
+                ++result.doubleByteCharacters;
+                result.output += static_cast<char>(code / 256);
+                result.output += static_cast<char>(code % 256);
+                j += 2;
+                if (++result.replacements == abandonAt) {
+                    result.stop = Stop::ViewAbandons;
+                    return result;
+                }
+            }
+        } else if (phrase) {
+            // It writes what its characters write alone, and only stops others.
+            const std::size_t end = j + 2 * phrase->first.size();
+            std::string_view characters = line.substr(j, end - j);
+            Setup alone = setup;
+            alone.phrases = nullptr;
+            const ReferenceLine part = ConvertLineReference(characters, alone,
+                                                            abandonAt ? std::optional(*abandonAt - result.replacements)
+                                                                      : std::nullopt);
+            result.output += part.output;
+            result.replacements += part.replacements;
+            result.doubleByteCharacters += part.doubleByteCharacters;
+            if (part.stop != Stop::None) {
+                result.stop = part.stop;
+                return result;
+            }
+            j = end;
+        } else if (b >= 0x81 && b <= 0xFE && j + 1 < line.size()) {
             ++result.doubleByteCharacters;
             const auto code = static_cast<std::uint16_t>(b * 256 + static_cast<unsigned char>(line[j + 1]));
             const Answer answer = setup.Find(code);

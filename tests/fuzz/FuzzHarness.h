@@ -43,11 +43,18 @@ struct Answer {
     std::uint16_t code = 0;
 };
 
+// A phrase of one direction: the codes put in place of its source's.
+struct ReferencePhrase {
+    std::vector<std::uint16_t> target;
+};
+using ReferencePhrases = std::map<std::vector<std::uint16_t>, ReferencePhrase>;
+
 struct Setup {
     ConversionDirection direction;
     DictionaryKind kind;
     const CharacterDictionary* dictionary;
     const std::map<std::uint16_t, Answer>* answers; // null for the identity table
+    const ReferencePhrases* phrases;                 // null for the identity table
     // Further option bits of the first input byte, for the targets to use.
     std::uint8_t options;
     // How the text is read; the targets go through both.
@@ -57,7 +64,8 @@ struct Setup {
 };
 
 // Direction from bit 0, dictionary from bits 1-2 of the first input byte; the remaining bits are
-// handed over as options. The dictionaries are written and opened once, on first use.
+// handed over as options. The dictionaries are written and opened once, on first use; all but the
+// identity table hold phrases.
 Setup PickSetup(std::uint8_t firstByte);
 
 // One line of a text: where it starts, its length without terminator, and the terminator's length

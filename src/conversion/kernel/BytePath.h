@@ -7,6 +7,7 @@
 #include "conversion/kernel/AnswerTable.h"
 #include "conversion/kernel/Declarations.h"
 #include "conversion/kernel/Kernel.h"
+#include "conversion/kernel/Phrases.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -33,12 +34,45 @@ struct Cursor {
     std::size_t waiting;   // LineMarks::waiting
     std::size_t lineStart; // LineMarks::lineStart
     bool sawSequence;      // Progress::sawSequence
+    const unsigned char* runStart; // Matching::runStart
+    const unsigned char* floor;    // Matching::floor
 };
 
-inline Progress Leave(const Cursor& at, LineMarks& marks, Stop stop)
+inline Cursor Enter(const unsigned char* in, char* o, const LineMarks& marks, const Matching& matching)
 {
+    return {in, o, marks.waiting, marks.lineStart, false, matching.runStart, matching.floor};
+}
+
+// True when the character at `at` was written from a row or as a trigger's own answer: counted.
+inline bool CountsAlone(const Block& block, const unsigned char* at)
+{
+    const std::uint16_t put = block.answers[SlotAt(at)];
+    return !IsMarker(put) || (IsTrigger(put) && !IsMarker(AloneAnswer(*block.phrases, put, at)));
+}
+
+// At the end of a block that is not a file's last, in a run of double-byte characters: phrases
+// may go on in the next block, so the characters from a place no match spans on are left to it,
+// as if never taken (the kernel took none of them in a phrase).
+inline void LeaveRunToNextBlock(const Block& block, Cursor& at, Stop& stop)
+{
+    const unsigned char* const lowest = std::max(at.floor, at.runStart);
+    const unsigned char* const from = TailStart(*block.phrases, at.in, lowest, block.end);
+    for (const unsigned char* c = from; c < at.in; c += 2)
+        at.waiting -= CountsAlone(block, c) ? 1 : 0;
+    at.o -= at.in - from;
+    at.in = from;
+    stop = Stop::Tail;
+}
+
+inline Progress Leave(const Block& block, Cursor& at, LineMarks& marks, Matching& matching, Stop stop)
+{
+    if (block.phrases && !block.atEnd && at.runStart < at.in &&
+        (stop == Stop::Done || (stop == Stop::Tail && IsLeadByte(*at.in))))
+        LeaveRunToNextBlock(block, at, stop);
     marks.waiting = at.waiting;
     marks.lineStart = at.lineStart;
+    matching.runStart = at.runStart;
+    matching.floor = at.floor;
     return {at.in, at.o, stop, at.sawSequence};
 }
 
@@ -140,6 +174,51 @@ inline void ConvertKnownRun(Cursor& at, const unsigned char* const end, const st
     at.waiting += replaced;
 }
 
+// A trigger at `at.in` (kernel/Phrases.h), taken by the byte path: alone, or in the phrase that
+// the matching around it finds, whose characters before it are written anew. False when the
+// kernel has to stop, for the reason put in `stop`.
+inline bool TriggerStep(const Block& block, Cursor& at, std::uint16_t marker, Stop& stop)
+{
+    const Phrases& phrases = *block.phrases;
+    const unsigned char* const trigger = at.in;
+    PhraseMatch match{PhraseMatch::Kind::Alone};
+    if (trigger >= at.floor)
+        match = MatchAround(phrases, marker, trigger, std::max(at.floor, at.runStart), block.end, block.atEnd);
+    if (match.kind == PhraseMatch::Kind::NeedsMore) {
+        stop = Stop::Tail;
+        return false;
+    }
+    if (match.kind == PhraseMatch::Kind::Segment)
+        at.floor = match.end;
+    if (match.phrase != StartSlot::kNone) {
+        const PhraseEntry& entry = phrases.entries[match.phrase];
+        const std::uint16_t* const target = phrases.units + entry.target;
+        char* const start = at.o - (trigger - match.start);
+        std::memcpy(start, target, 2 * entry.length);
+        // Every character of the phrase counts once: those before the trigger counted alone.
+        for (const unsigned char* c = match.start; c < trigger; c += 2)
+            at.waiting -= CountsAlone(block, c) ? 1 : 0;
+        at.waiting += entry.length;
+        at.o = start + 2 * entry.length;
+        at.in = match.end;
+        return true;
+    }
+    const std::uint16_t put = AloneAnswer(phrases, marker, trigger);
+    if (put == kUnknown) {
+        stop = Stop::Unknown; // its row cannot be used: asking the dictionary tells why
+        return false;
+    }
+    if (put == kNoRow) {
+        std::memcpy(at.o, trigger, 2);
+    } else {
+        std::memcpy(at.o, &put, 2);
+        ++at.waiting;
+    }
+    at.o += 2;
+    at.in += 2;
+    return true;
+}
+
 // One step of the byte path at `at.in`, a byte that the kernel's plain copy stopped at (never
 // `block.end`). False when the kernel has to stop, for the reason put in `stop`.
 inline bool ByteStep(const Block& block, Cursor& at, LineMarks& marks, Stop& stop)
@@ -159,24 +238,35 @@ inline bool ByteStep(const Block& block, Cursor& at, LineMarks& marks, Stop& sto
                     return false;
                 }
                 *at.o++ = static_cast<char>(*at.in++); // a lead byte that ends the file stands alone
+                at.runStart = at.in;
                 return true;
             }
-            if (!IsLeadByte(*at.in))
+            if (!IsLeadByte(*at.in)) {
+                at.runStart = at.in;
                 return true;
+            }
             const std::uint16_t put = block.answers[SlotAt(at.in)];
             if (put == kLoneLead) {
                 *at.o++ = static_cast<char>(*at.in++); // a lead byte that ends the line stands alone
+                at.runStart = at.in;
                 return true;
             }
             if (put == kUnknown) {
                 stop = Stop::Unknown;
                 return false;
             }
+            if (IsTrigger(put)) {
+                if (!TriggerStep(block, at, put, stop))
+                    return false;
+                continue;
+            }
             std::memcpy(at.o, at.in, 2); // no row: copied as it is
             at.o += 2;
             at.in += 2;
         }
     }
+    // Whatever this byte is, no run of characters goes on through it.
+    at.runStart = at.in;
     if (IsLineEnd(c)) {
         if (c == '\n') {
             ++at.in;
@@ -188,6 +278,7 @@ inline bool ByteStep(const Block& block, Cursor& at, LineMarks& marks, Stop& sto
         } else {
             ++at.in;
         }
+        at.runStart = at.in;
         if (!EndLine(at, block.base, marks)) {
             stop = Stop::MarksFull;
             return false;
@@ -196,6 +287,7 @@ inline bool ByteStep(const Block& block, Cursor& at, LineMarks& marks, Stop& sto
     }
     if (c >= 0x80 || !StopsCopying(at.in, end)) {
         *at.o++ = static_cast<char>(*at.in++); // 0x80 or 0xFF (no lead byte), or one that starts nothing
+        at.runStart = at.in;
         return true;
     }
     // A 'c' or 'C' that may start a declaration.
@@ -210,6 +302,7 @@ inline bool ByteStep(const Block& block, Cursor& at, LineMarks& marks, Stop& sto
     if (matched == 0)
         *at.o++ = static_cast<char>(*at.in++);
     at.in += matched;
+    at.runStart = at.in;
     return true;
 }
 

@@ -14,8 +14,9 @@ namespace fanjian::kernel {
 
 inline constexpr std::size_t kNoLineStart = static_cast<std::size_t>(-1);
 
-// The most bytes a kernel leaves at the end of a block for the next one (Stop::Tail).
-inline constexpr std::size_t kMaxTail = 16;
+// The most bytes a kernel leaves at the end of a block for the next one (Stop::Tail): a few for a
+// character or a declaration cut by the block's end, up to 96 where phrases may go on past it.
+inline constexpr std::size_t kMaxTail = 128;
 
 // The replacements of a call that are not shown yet, and where their lines begin in the output:
 // the line of the first one, and for every line after it the number of replacements before it.
@@ -43,6 +44,8 @@ struct Rewrites {
     std::string_view contentPut;
 };
 
+struct Phrases; // Phrases.h
+
 // What a kernel converts: the bytes from `first` to `end`, written into the output, whose first
 // byte is at `base`. The output has room for twice the bytes of the block, and two more.
 struct Block {
@@ -53,7 +56,15 @@ struct Block {
     const std::uint16_t* answers;     // double-byte text: AnswerTable.h
     const std::uint32_t* utf8Answers; // UTF-8 text: Utf8Path.h
     const Rewrites* rewrites;
-    bool strictUtf8; // UTF-8 text: stop at bytes that are no character (Stop::Malformed)
+    bool strictUtf8;         // UTF-8 text: stop at bytes that are no character (Stop::Malformed)
+    const Phrases* phrases;  // double-byte text: the direction's phrases, or none
+};
+
+// Where the phrase matching stands in a block, from one return of a kernel to its next call. Both
+// start at the block's first byte.
+struct Matching {
+    const unsigned char* runStart; // where the run of double-byte characters that goes on at the next byte began
+    const unsigned char* floor;    // where the last matching ended: a place no match spans
 };
 
 // Why a kernel returned.
@@ -76,7 +87,8 @@ struct Progress {
 // Lines end at LF, CR LF or a lone CR and are written with CR LF. Calling it again with the
 // Progress it returned, once the caller has done what the stop asked, goes on as if it had never
 // stopped.
-using ConvertFunction = Progress (*)(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
+using ConvertFunction = Progress (*)(const Block& block, const unsigned char* in, char* o, LineMarks& marks,
+                                     Matching& matching);
 
 struct Kernel {
     std::string_view name;
@@ -88,12 +100,12 @@ struct Kernel {
 std::span<const Kernel> Kernels() noexcept;
 
 // The portable kernel: 8 bytes at a time where nothing needs a look, and the byte path.
-Progress ConvertPortable(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
-Progress ConvertUtf8Portable(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
+Progress ConvertPortable(const Block& block, const unsigned char* in, char* o, LineMarks& marks, Matching& matching);
+Progress ConvertUtf8Portable(const Block& block, const unsigned char* in, char* o, LineMarks& marks, Matching& matching);
 #if defined(__SSE2__)
 // 64-byte windows made of SSE2 steps, and the byte path for what they leave.
-Progress ConvertSse2(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
-Progress ConvertUtf8Sse2(const Block& block, const unsigned char* in, char* o, LineMarks& marks);
+Progress ConvertSse2(const Block& block, const unsigned char* in, char* o, LineMarks& marks, Matching& matching);
+Progress ConvertUtf8Sse2(const Block& block, const unsigned char* in, char* o, LineMarks& marks, Matching& matching);
 #endif
 
 } // namespace fanjian::kernel

@@ -54,6 +54,60 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
     return kinds;
 }
 
+// What the matching around a trigger at `place` of the window did (kernel/Phrases.h).
+struct TriggerInWindow {
+    bool stops = false;  // the window ends at `limit`
+    bool goesOn = false; // ... and the next window starts there
+    int limit = 0;
+    std::uint64_t taken = 0;   // places of characters written: the window looks at them no more
+    std::uint64_t counted = 0; // places of characters that count
+};
+
+// Takes the trigger at `place`: converts it alone, or writes the phrase the matching finds, into
+// the window's copy and, for its characters before the window, where they were written.
+[[gnu::noinline]] TriggerInWindow TakeTrigger(const Block& block, Cursor& at, std::uint16_t marker,
+                                              const unsigned char* in, int place, const unsigned char* lowest,
+                                              std::uint64_t characterLeads, unsigned char* copy)
+{
+    const Phrases& phrases = *block.phrases;
+    const unsigned char* const trigger = in + place;
+    // A window has bytes enough after it for any phrase: the matching needs no more.
+    const PhraseMatch match = MatchAround(phrases, marker, trigger, lowest, block.end, block.atEnd);
+    if (match.kind == PhraseMatch::Kind::Segment) {
+        if (match.phrase != StartSlot::kNone && match.end > in + 64) {
+            // It runs past the window, which ends where it begins: the next window finds it again.
+            at.floor = match.start;
+            return {true, true, static_cast<int>(match.start - in), 0, 0};
+        }
+        at.floor = match.end;
+    }
+    if (match.phrase != StartSlot::kNone) {
+        const PhraseEntry& entry = phrases.entries[match.phrase];
+        const std::uint16_t* const target = phrases.units + entry.target;
+        TriggerInWindow taken;
+        for (std::size_t i = 0; i < entry.length; ++i) {
+            const unsigned char* const c = match.start + 2 * i;
+            if (c < in) {
+                std::memcpy(at.o - (in - c), target + i, 2);
+                at.waiting += CountsAlone(block, c) ? 0 : 1;
+            } else {
+                std::memcpy(copy + (c - in), target + i, 2);
+                taken.counted |= std::uint64_t{1} << (c - in);
+            }
+        }
+        taken.taken = characterLeads & Below(static_cast<int>(match.end - in)) & ~Below(place);
+        return taken;
+    }
+    const std::uint16_t put = AloneAnswer(phrases, marker, trigger);
+    if (put == kUnknown)
+        return {true, false, place, 0, 0}; // the byte path stops at it
+    const std::uint64_t bit = std::uint64_t{1} << place;
+    if (put == kNoRow)
+        return {false, false, 0, bit, 0};
+    std::memcpy(copy + place, &put, 2);
+    return {false, false, 0, bit, bit};
+}
+
 // Converts the text from `at.in` (a character start) 64 bytes at a time, for as long as no byte
 // needs a look of its own, and stops at a declaration to rewrite, a lead byte whose answer is a
 // marker, or where fewer than kWindowReach bytes are left. False when it stopped after a line end
@@ -66,10 +120,10 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
 // first place or after a byte that is no lead byte, which always ends a character. A lead byte
 // before CR or LF stands alone, so it is left out of the runs. The characters of the whole window
 // are replaced in its copy, and the copy is then written out line by line.
-inline bool ConvertWindows(const Block& block, Cursor& at, LineMarks& marks)
+inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
 {
     constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
-    const unsigned char* in = at.in;
+    const unsigned char* in = cursor.in;
     const std::uint16_t* const answers = block.answers;
     // The window's copy, with room for 64 bytes copied from any of its places.
     alignas(16) unsigned char copy[2 * 64 + 16] = {};
@@ -97,44 +151,81 @@ inline bool ConvertWindows(const Block& block, Cursor& at, LineMarks& marks)
         bool goesOn = declarations == 0; // the next window starts at `limit`
 
         std::uint64_t replacedHere = characterLeads & Below(limit);
-        for (std::uint64_t characters = replacedHere; characters != 0; characters &= characters - 1) {
-            const auto place = static_cast<unsigned>(std::countr_zero(characters));
+        for (std::uint64_t left = replacedHere; left != 0;) {
+            const int place = std::countr_zero(left);
+            left &= left - 1;
             const std::uint16_t put = answers[SlotAt(in + place)];
-            if (IsMarker(put)) {
-                limit = static_cast<int>(place);
+            if (IsMarker(put)) [[unlikely]] {
+                if (IsTrigger(put)) {
+                    // Alone, unless a phrase that changes it may cover it.
+                    const unsigned char* const at = in + place;
+                    const std::uint64_t before = ~(characterLeads | characterLeads << 1) & Below(place);
+                    const unsigned char* const lowest =
+                        std::max(cursor.floor, before != 0 ? in + (64 - std::countl_zero(before)) : cursor.runStart);
+                    if (at < cursor.floor || !MayChange(*block.phrases, put, at, lowest, block.end)) {
+                        const std::uint16_t alone = AloneAnswer(*block.phrases, put, at);
+                        if (!IsMarker(alone)) {
+                            std::memcpy(copy + place, &alone, 2);
+                            continue;
+                        }
+                        if (alone == kNoRow) {
+                            replacedHere &= ~(std::uint64_t{1} << place);
+                            continue;
+                        }
+                        limit = place; // its row cannot be used: the byte path stops at it
+                        goesOn = false;
+                        replacedHere &= Below(limit);
+                        break;
+                    }
+                    const TriggerInWindow trigger =
+                        TakeTrigger(block, cursor, put, in, place, lowest, characterLeads, copy);
+                    if (!trigger.stops) {
+                        replacedHere = (replacedHere & ~trigger.taken) | trigger.counted;
+                        left &= ~trigger.taken;
+                        continue;
+                    }
+                    limit = trigger.limit;
+                    goesOn = trigger.goesOn;
+                } else {
+                    limit = place;
+                    goesOn = false;
+                }
                 replacedHere &= Below(limit);
-                goesOn = false;
                 break;
             }
             std::memcpy(copy + place, &put, 2);
         }
 
         int from = 0;    // the first byte of the window not yet written
-        int counted = 0; // the replacements before this place are in `at.waiting`
+        int counted = 0; // the replacements before this place are in `cursor.waiting`
         for (std::uint64_t lineEnds = kinds.lineEnds & Below(limit); lineEnds != 0; lineEnds &= ~Below(from)) {
             const int stop = std::countr_zero(lineEnds);
-            Copy64(copy + from, at.o);
-            at.o += stop - from;
-            at.waiting += static_cast<std::size_t>(CountPlaces(replacedHere & Below(stop) & ~Below(counted)));
+            Copy64(copy + from, cursor.o);
+            cursor.o += stop - from;
+            cursor.waiting += static_cast<std::size_t>(CountPlaces(replacedHere & Below(stop) & ~Below(counted)));
             counted = stop;
             // The 65th byte may be the LF of a CR that ends the window.
             from = stop + (in[stop] == '\r' && in[stop + 1] == '\n' ? 2 : 1);
-            if (!EndLine(at, block.base, marks)) {
-                at.in = in + from;
+            if (!EndLine(cursor, block.base, marks)) {
+                // The next window starts after the line end; no matching goes on through it.
+                cursor.in = cursor.runStart = in + from;
+                cursor.floor = std::min(cursor.floor, cursor.in);
                 return false;
             }
         }
-        at.waiting += static_cast<std::size_t>(CountPlaces(replacedHere & ~Below(counted)));
+        cursor.waiting += static_cast<std::size_t>(CountPlaces(replacedHere & ~Below(counted)));
         if (from < limit) {
-            Copy64(copy + from, at.o);
-            at.o += limit - from;
+            Copy64(copy + from, cursor.o);
+            cursor.o += limit - from;
             from = limit;
         }
+        if (const std::uint64_t notInRuns = ~(characterLeads | characterLeads << 1) & Below(from); notInRuns != 0)
+            cursor.runStart = in + (64 - std::countl_zero(notInRuns));
         in += from;
         if (!goesOn)
             break;
     }
-    at.in = in;
+    cursor.in = in;
     return true;
 }
 
@@ -142,11 +233,11 @@ inline bool ConvertWindows(const Block& block, Cursor& at, LineMarks& marks)
 
 // The windows take the text for as long as they can; what they leave, and the last bytes of a
 // block, take the byte path.
-Progress ConvertSse2(const Block& given, const unsigned char* in, char* o, LineMarks& marks)
+Progress ConvertSse2(const Block& given, const unsigned char* in, char* o, LineMarks& marks, Matching& matching)
 {
     // A copy of its own, which no store through the output can be taken to change.
     const Block block = given;
-    Cursor at{in, o, marks.waiting, marks.lineStart, false};
+    Cursor at = Enter(in, o, marks, matching);
     Stop stop = Stop::Done;
     for (;;) {
         if (block.end - at.in >= kWindowReach) {
@@ -158,14 +249,17 @@ Progress ConvertSse2(const Block& given, const unsigned char* in, char* o, LineM
                 continue;
             // A byte the windows leave to the byte path.
         } else {
+            const unsigned char* const from = at.in;
             at.in = CopyPlain(at.in, block.end, at.o);
+            if (at.in != from)
+                at.runStart = at.in;
             if (at.in == block.end)
                 break;
         }
         if (!ByteStep(block, at, marks, stop))
             break;
     }
-    return Leave(at, marks, stop);
+    return Leave(block, at, marks, matching, stop);
 }
 
 } // namespace fanjian::kernel

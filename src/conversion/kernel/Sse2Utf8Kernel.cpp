@@ -155,11 +155,11 @@ inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
 
 // The windows take the text for as long as they can; what they leave, and the last bytes of a
 // block, take the byte paths.
-Progress ConvertUtf8Sse2(const Block& given, const unsigned char* in, char* o, LineMarks& marks)
+Progress ConvertUtf8Sse2(const Block& given, const unsigned char* in, char* o, LineMarks& marks, Matching& matching)
 {
     // A copy of its own, which no store through the output can be taken to change.
     const Block block = given;
-    Cursor at{in, o, marks.waiting, marks.lineStart, false};
+    Cursor at = Enter(in, o, marks, matching);
     Stop stop = Stop::Done;
     for (;;) {
         if (block.end - at.in >= kWindowReach) {
@@ -178,7 +178,7 @@ Progress ConvertUtf8Sse2(const Block& given, const unsigned char* in, char* o, L
         if (*at.in >= 0x80 ? !Utf8Step(block, at, stop) : !ByteStep(block, at, marks, stop))
             break;
     }
-    return Leave(at, marks, stop);
+    return Leave(block, at, marks, matching, stop);
 }
 
 } // namespace fanjian::kernel

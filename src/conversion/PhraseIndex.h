@@ -1,0 +1,53 @@
+#pragma once
+
+#include "conversion/kernel/Phrases.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace fanjian {
+
+class PhraseTable;
+
+// The phrases of one direction as the kernels read them (kernel/Phrases.h), made from the
+// dictionary's table and what each character writes alone. A phrase that writes what its
+// characters' rows write is kept all the same: it may stop another from matching inside it.
+class PhraseIndex {
+public:
+    // What a character converted alone writes: its row's answer, itself (no row), or nothing
+    // that can be written (the row cannot be used: converting it alone fails).
+    struct Alone {
+        enum class Kind { Row, NoRow, Unusable } kind;
+        std::uint16_t answer = 0;
+    };
+    using AloneFunction = std::function<Alone(std::uint16_t code)>;
+
+    PhraseIndex(const PhraseTable& table, const AloneFunction& alone);
+    PhraseIndex(const PhraseIndex&) = delete;
+    PhraseIndex& operator=(const PhraseIndex&) = delete;
+
+    // The triggers, characters that some phrase writes otherwise than they write alone, with the
+    // markers that the answer table is to hold for them (kernel::IsTrigger).
+    struct Trigger {
+        std::uint16_t code;
+        std::uint16_t marker;
+    };
+    const std::vector<Trigger>& Triggers() const noexcept { return triggers_; }
+    const kernel::Phrases& View() const noexcept { return view_; }
+
+private:
+    std::vector<kernel::PhraseEntry> entries_;
+    std::vector<std::uint16_t> units_;
+    std::vector<kernel::StartSlot> starts_;
+    std::vector<std::uint16_t> lists_;
+    std::vector<std::uint64_t> allPairs_;
+    std::vector<std::uint64_t> startPairs_;
+    std::vector<kernel::TriggerFacts> facts_;
+    std::vector<std::uint64_t> neighbours_;
+    std::vector<std::uint16_t> sharedAnswers_;
+    std::vector<Trigger> triggers_;
+    kernel::Phrases view_{};
+};
+
+} // namespace fanjian

@@ -1,0 +1,263 @@
+#pragma once
+
+// Phrases for the kernels: longest match first, at each place the longest phrase of the table
+// that the text holds there (greedy maximum matching), among the double-byte characters of one
+// line. The kernels run the matching only around a trigger, a character that some phrase writes
+// otherwise than its own row does; everywhere else each character is converted alone, as if the
+// table held no phrase, which gives the same bytes:
+//
+// - Every phrase that changes what is written holds a trigger; a phrase that changes nothing (a
+//   blocker, kept because it stops another from matching inside it) holds none.
+// - Around a trigger the matching starts at a place no phrase can span (no phrase holds the pair
+//   of characters on either side of it: the pairs of all phrases are kept in a bit set), or at
+//   the end of the matching before, or where the run of double-byte characters begins. From a
+//   place that no phrase spans, the matching after it does not depend on what lies before it.
+// - A trigger that no phrase changing it could cover is converted alone straight away: each
+//   trigger keeps a small bit set of the characters such phrases put before it, and one of those
+//   they put after it.
+//
+// The index is built by PhraseIndex (conversion/PhraseIndex.h); this is what a kernel reads.
+
+#include "conversion/kernel/AnswerTable.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace fanjian::kernel {
+
+// A trigger's mark in the answer table: each of the first triggers has a marker of its own, which
+// tells where its facts are (Phrases::triggers); any after them share the last kind, whose facts
+// keep no bit sets and whose answers are by slot (Phrases::sharedAnswers).
+inline constexpr unsigned kFirstTriggerKind = 4;
+inline constexpr unsigned kSharedTriggerKind = 255;
+
+constexpr unsigned MarkerKind(std::uint16_t put)
+{
+    return std::endian::native == std::endian::little ? put >> 8 : put & 0xFF;
+}
+
+constexpr bool IsTrigger(std::uint16_t put)
+{
+    return IsMarker(put) && MarkerKind(put) >= kFirstTriggerKind;
+}
+
+// What a trigger writes alone, and which characters the phrases that change it put beside it.
+struct TriggerFacts {
+    std::uint16_t answer;   // as the answer table would hold it (kNoRow; kUnknown: its row cannot be used)
+    std::uint8_t leftBits;  // each bit set has 2^bits bits; 0: no bit set, every neighbour may be one
+    std::uint8_t rightBits;
+    std::uint32_t left;     // where the bit sets start in Phrases::neighbours
+    std::uint32_t right;
+};
+
+// A phrase's source and target characters, as two-byte units in the order they are written.
+struct PhraseEntry {
+    std::uint32_t source; // index of the first unit in Phrases::units
+    std::uint32_t target;
+    std::uint16_t length; // characters
+    bool changes;         // writes something else than its characters' rows (a blocker does not)
+};
+
+// The phrases that begin with a pair of characters, longest first: a place in the table of those
+// pairs, and at `list` in Phrases::lists their count and then, for each, its length, its number in
+// Phrases::entries (two units) and the source units after the first two.
+struct StartSlot {
+    std::uint32_t pair; // the first two characters' bytes as one load reads them; 0: empty
+    std::uint32_t list;
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+};
+
+struct Phrases {
+    const PhraseEntry* entries;
+    const std::uint16_t* units;
+    const StartSlot* starts;
+    std::size_t startMask;           // slots - 1
+    const std::uint16_t* lists;
+    const std::uint64_t* allPairs;   // pairs of neighbouring characters in any phrase
+    const std::uint64_t* startPairs; // the first two characters of any phrase
+    unsigned pairBits;               // each of the two bit sets has 2^pairBits bits
+    const TriggerFacts* triggers;       // by marker kind - kFirstTriggerKind
+    const std::uint64_t* neighbours;
+    const std::uint16_t* sharedAnswers; // by slot, for the triggers of kSharedTriggerKind
+    std::size_t longest;                // characters
+};
+
+inline const TriggerFacts& FactsOf(const Phrases& phrases, std::uint16_t put)
+{
+    return phrases.triggers[MarkerKind(put) - kFirstTriggerKind];
+}
+
+// What the trigger at `at`, marked `put`, writes alone, as the answer table would hold it.
+inline std::uint16_t AloneAnswer(const Phrases& phrases, std::uint16_t put, const unsigned char* at)
+{
+    return MarkerKind(put) == kSharedTriggerKind ? phrases.sharedAnswers[SlotAt(at)] : FactsOf(phrases, put).answer;
+}
+
+inline bool MayBeNeighbour(const std::uint64_t* words, unsigned bits, const unsigned char* at)
+{
+    if (bits == 0)
+        return true;
+    const std::uint32_t key = (static_cast<std::uint32_t>(SlotAt(at)) * 0x9E3779B1u) >> (32 - bits);
+    return (words[key >> 6] >> (key & 63)) & 1;
+}
+
+constexpr bool IsCharacterAt(const unsigned char* at)
+{
+    return at[0] >= 0x81 && at[0] <= 0xFE && at[1] != '\n' && at[1] != '\r';
+}
+
+inline std::uint64_t PairKey(const unsigned char* first)
+{
+    std::uint32_t bytes;
+    std::memcpy(&bytes, first, 4);
+    return (bytes * 0x9E3779B97F4A7C15ull) >> 20;
+}
+
+// True when the bit set may hold the pair of characters at `first` (false positives only).
+inline bool MayHold(const std::uint64_t* bits, unsigned pairBits, const unsigned char* first)
+{
+    const std::uint64_t key = PairKey(first) >> (44 - pairBits);
+    return (bits[key >> 6] >> (key & 63)) & 1;
+}
+
+// True when a phrase that changes the trigger at `trigger` (marked `put`) may cover it: a
+// character such phrases put before it stands before it, or one they put after it after it.
+// `lowest` is where the run of characters it lies in begins, or a place no match spans.
+inline bool MayChange(const Phrases& phrases, std::uint16_t put, const unsigned char* trigger,
+                      const unsigned char* lowest, const unsigned char* end)
+{
+    const TriggerFacts& facts = FactsOf(phrases, put);
+    return (trigger - lowest >= 2 && MayBeNeighbour(phrases.neighbours + facts.left, facts.leftBits, trigger - 2)) ||
+           (end - trigger < 4 || (IsCharacterAt(trigger + 2) &&
+                                  MayBeNeighbour(phrases.neighbours + facts.right, facts.rightBits, trigger + 2)));
+}
+
+// Where the phrases that begin with the pair of characters at `at` are listed, or kNone.
+inline std::uint32_t StartList(const Phrases& phrases, const unsigned char* at)
+{
+    std::uint32_t pair;
+    std::memcpy(&pair, at, 4);
+    for (std::size_t i = ((pair * 0x9E3779B1u) >> 7) & phrases.startMask;; i = (i + 1) & phrases.startMask) {
+        const StartSlot& slot = phrases.starts[i];
+        if (slot.pair == pair)
+            return slot.list;
+        if (slot.pair == 0)
+            return StartSlot::kNone;
+    }
+}
+
+
+// The longest phrase that begins at `at`, a character of a run of double-byte characters.
+struct Longest {
+    std::uint32_t phrase = StartSlot::kNone;
+    std::size_t length = 0; // characters; 0: none
+    bool needsMore = false; // the block ends before the longest could be told
+};
+
+inline Longest LongestAt(const Phrases& phrases, const unsigned char* at, const unsigned char* end, bool atEnd)
+{
+    Longest found;
+    if (end - at < 4) {
+        found.needsMore = !atEnd;
+        return found;
+    }
+    // Most places begin no phrase, which a bit set mostly tells.
+    if (!IsCharacterAt(at + 2) || !MayHold(phrases.startPairs, phrases.pairBits, at))
+        return found;
+    const std::uint32_t list = StartList(phrases, at);
+    if (list == StartSlot::kNone)
+        return found;
+    const std::uint16_t* record = phrases.lists + list + 1;
+    for (std::size_t left = phrases.lists[list]; left != 0; --left) {
+        const std::size_t length = record[0];
+        const std::uint16_t* const units = record + 3;
+        record = units + (length - 2);
+        // The source bytes are double-byte characters: bytes equal to them are characters too.
+        const std::size_t bytes = 2 * (length - 2);
+        const std::size_t held = static_cast<std::size_t>(end - at) - 4;
+        if (held < bytes) {
+            if (std::memcmp(at + 4, units, held & ~std::size_t{1}) == 0 && !atEnd) {
+                found.needsMore = true; // it may go on in the next block
+                return found;
+            }
+            continue;
+        }
+        if (std::memcmp(at + 4, units, bytes) == 0) {
+            found.phrase = static_cast<std::uint32_t>(record[-static_cast<std::ptrdiff_t>(length - 2) - 2]) |
+                           static_cast<std::uint32_t>(record[-static_cast<std::ptrdiff_t>(length - 2) - 1]) << 16;
+            found.length = length;
+            return found;
+        }
+    }
+    return found;
+}
+
+// What the matching around a trigger decided.
+struct PhraseMatch {
+    enum class Kind {
+        Alone,    // no phrase that changes anything covers the trigger: it converts alone
+        Segment,  // the trigger lies in the segment from `start` to `end`, a place no match spans
+        NeedsMore // the block ends before the matching can be told
+    } kind;
+    const unsigned char* start = nullptr;
+    const unsigned char* end = nullptr;
+    std::uint32_t phrase = StartSlot::kNone; // the segment is this phrase, which changes something
+};
+
+// Back from `at` to a place no phrase spans, no earlier than `lowest`. A character the block does
+// not hold whole (at its end) may be in a phrase with the one before it.
+inline const unsigned char* SegmentStartBefore(const Phrases& phrases, const unsigned char* at,
+                                               const unsigned char* lowest, const unsigned char* end)
+{
+    while (at - lowest >= 2 && (end - at < 2 || MayHold(phrases.allPairs, phrases.pairBits, at - 2)))
+        at -= 2;
+    return at;
+}
+
+// The matching around the trigger at `trigger`, which lies in a run of double-byte characters no
+// earlier than `lowest` (the run's start, or the end of the matching before: a place that starts
+// a segment); every character between them converts alone.
+inline PhraseMatch MatchAround(const Phrases& phrases, std::uint16_t put, const unsigned char* trigger,
+                               const unsigned char* lowest, const unsigned char* end, bool atEnd)
+{
+    if (!MayChange(phrases, put, trigger, lowest, end))
+        return {PhraseMatch::Kind::Alone};
+    if (end - trigger < 4 && !atEnd)
+        return {PhraseMatch::Kind::NeedsMore};
+    // Forward from a place no phrase spans, segment by segment, to the one that holds the trigger.
+    for (const unsigned char* at = SegmentStartBefore(phrases, trigger, lowest, end);;) {
+        const Longest longest = LongestAt(phrases, at, end, atEnd);
+        if (longest.needsMore)
+            return {PhraseMatch::Kind::NeedsMore};
+        const unsigned char* next = at + 2 * (longest.length == 0 ? 1 : longest.length);
+        if (next > trigger) {
+            const bool changes = longest.length != 0 && phrases.entries[longest.phrase].changes;
+            return {PhraseMatch::Kind::Segment, at, next, changes ? longest.phrase : StartSlot::kNone};
+        }
+        at = next;
+    }
+}
+
+// Where a block that is not a file's last, stopped at `stop` in a run of double-byte characters
+// (its characters before `stop` converted alone, back to `lowest`), leaves its tail: a place no
+// match spans, so that the next block's matching can start there without the bytes before it.
+// At most 64 bytes before `stop`: where phrases are so dense that the pairs tell no such place,
+// the matching itself finds one, from the place they do tell.
+inline const unsigned char* TailStart(const Phrases& phrases, const unsigned char* stop, const unsigned char* lowest,
+                                      const unsigned char* end)
+{
+    const unsigned char* from = SegmentStartBefore(phrases, stop, lowest, end);
+    if (stop - from <= 32)
+        return from;
+    const unsigned char* last = from;
+    for (const unsigned char* at = from;;) {
+        const Longest longest = LongestAt(phrases, at, end, false);
+        const unsigned char* next = at + 2 * (longest.length == 0 ? 1 : longest.length);
+        if (longest.needsMore || stop - next < 32)
+            return last;
+        at = last = next;
+    }
+}
+
+} // namespace fanjian::kernel
