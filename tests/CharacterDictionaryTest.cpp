@@ -182,4 +182,29 @@ TEST(CharacterDictionary, PhrasesOfEachDirectionInRowOrderTheFirstRowOfEachSourc
     EXPECT_EQ(dictionary.Lookup(kToBig5, 47610), 45290);
 }
 
+TEST(PhraseTable, KeepsTheFirstPhraseOfEachSourceByHashingAsBySorting)
+{
+    // Sources that repeat, one that begins another, and targets that tell the phrases apart.
+    const std::vector<std::vector<std::uint16_t>> sources{{0xA440, 0xA441}, {0xA441, 0xA440},
+                                                          {0xA440, 0xA441}, {0xA440, 0xA441, 0xA442},
+                                                          {0xA441, 0xA440}, {0xA442, 0xA443}};
+    fanjian::PhraseTable hashed, sorted;
+    for (std::uint16_t n = 0; n < sources.size(); ++n) {
+        const std::vector<std::uint16_t> target(sources[n].size(), static_cast<std::uint16_t>(0xB000 + n));
+        hashed.Add(sources[n], target);
+        sorted.Add(sources[n], target);
+    }
+    hashed.KeepFirstOfEachSource();
+    sorted.KeepFirstOfEachSource(0); // no comparison allowed: it sorts
+    for (const fanjian::PhraseTable* table : {&hashed, &sorted}) {
+        ASSERT_EQ(table->size(), 4u);
+        const std::uint16_t kept[] = {0xB000, 0xB001, 0xB003, 0xB005};
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(table->Target(i)[0], kept[i]) << i;
+            EXPECT_EQ(Codes(table->Source(i)), sources[kept[i] - 0xB000]) << i;
+        }
+        EXPECT_EQ(table->LongestSource(), 3u);
+    }
+}
+
 } // namespace

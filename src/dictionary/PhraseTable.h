@@ -29,11 +29,16 @@ public:
     void Add(std::span<const std::uint16_t> source, std::span<const std::uint16_t> target);
     // Makes room for `phrases` phrases of `codes` codes in all (sources and targets).
     void Reserve(std::size_t phrases, std::size_t codes);
-    // Leaves of each source only its first phrase, the others keeping their order.
-    void KeepFirstOfEachSource();
+    // Leaves of each source only its first phrase, the others keeping their order. Finds repeated
+    // sources through a hash set, and by sorting (n log n, whatever the sources) when the set
+    // takes more than `comparisonsPerPhrase` comparisons a phrase.
+    void KeepFirstOfEachSource(std::size_t comparisonsPerPhrase = 16);
     void Clear();
 
 private:
+    // Marks each phrase whose source an earlier phrase has; false when it gave up.
+    bool MarkRepeatsByHashing(std::vector<bool>& repeated, std::size_t budget) const;
+    void MarkRepeatsBySorting(std::vector<bool>& repeated) const;
     std::size_t Length(std::size_t i) const { return (offsets_[i + 1] - offsets_[i]) / 2; }
 
     std::vector<std::uint16_t> codes_;
