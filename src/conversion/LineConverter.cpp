@@ -71,8 +71,9 @@ LineConverter::LineConverter(ConversionDirection direction, const CharacterDicti
                 return Alone{Alone::Kind::Unusable};
             }
         });
+        // A trigger's answer is known at once: the kernels look at it beside the phrases.
         for (const PhraseIndex::Trigger& trigger : phrases_->Triggers())
-            kernel::AnswerFor(answers_.get(), trigger.code) = trigger.marker;
+            kernel::AnswerFor(answers_.get(), trigger.code) = trigger.answer;
     }
 }
 

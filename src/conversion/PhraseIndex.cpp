@@ -48,20 +48,20 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < table.size(); ++i)
         pairs += table.Source(i).size() - 1;
-    // About 16 bits for each pair (fewer where pairs repeat): few false positives.
-    const unsigned pairBits = std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(pairs * 8)), 16, 26);
-    allPairs_.assign((std::size_t{1} << pairBits) / 64, 0);
-    startPairs_.assign((std::size_t{1} << pairBits) / 64, 0);
+    // Small enough to stay in a processor's nearest caches: a false positive costs a step more
+    // of the matching, a miss in a cache costs more. Pairs repeat in phrases: about 2 bits for
+    // each pair of all phrases, 4 for each first pair.
+    const unsigned allPairBits = std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(pairs * 2)), 12, 26);
+    const unsigned startPairBits =
+        std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(table.size() * 4)), 12, 26);
+    allPairs_.assign((std::size_t{1} << allPairBits) / 64, 0);
+    startPairs_.assign((std::size_t{1} << startPairBits) / 64, 0);
     entries_.reserve(table.size());
     units_.reserve(2 * (pairs + table.size()));
 
-    // For each trigger, the characters the phrases that change it put before and after it.
-    struct Neighbour {
-        std::uint16_t trigger;
-        std::uint16_t unit;
-        bool after;
-    };
-    std::vector<Neighbour> neighbours;
+    // The pairs of a changed character and its neighbours in the phrase.
+    std::vector<std::uint32_t> changedAfter;  // the character before it, then it
+    std::vector<std::uint32_t> changedBefore; // it, then the character after it
     std::vector<std::uint16_t> triggerCodes;
     std::size_t longest = 0;
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -79,13 +79,13 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
             entry.changes = true;
             triggerCodes.push_back(source[j]);
             if (j > 0)
-                neighbours.push_back({source[j], Unit(source[j - 1]), false});
+                changedAfter.push_back(static_cast<std::uint32_t>(source[j - 1]) << 16 | source[j]);
             if (j + 1 < source.size())
-                neighbours.push_back({source[j], Unit(source[j + 1]), true});
+                changedBefore.push_back(static_cast<std::uint32_t>(source[j]) << 16 | source[j + 1]);
         }
-        SetPair(startPairs_, pairBits, source[0], source[1]);
+        SetPair(startPairs_, startPairBits, source[0], source[1]);
         for (std::size_t j = 0; j + 1 < source.size(); ++j)
-            SetPair(allPairs_, pairBits, source[j], source[j + 1]);
+            SetPair(allPairs_, allPairBits, source[j], source[j + 1]);
         entries_.push_back(entry);
         longest = std::max(longest, source.size());
     }
@@ -123,7 +123,7 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
         lists_.push_back(static_cast<std::uint16_t>(std::min<std::size_t>(end - i, 0xFFFF)));
         for (std::size_t k = i; k < end && k - i < 0xFFFF; ++k) {
             const kernel::PhraseEntry& entry = entries_[order[k]];
-            lists_.push_back(entry.length);
+            lists_.push_back(static_cast<std::uint16_t>(entry.length | (entry.changes ? kernel::StartSlot::kChanges : 0)));
             lists_.push_back(static_cast<std::uint16_t>(order[k]));
             lists_.push_back(static_cast<std::uint16_t>(order[k] >> 16));
             lists_.insert(lists_.end(), units_.begin() + entry.source + 2, units_.begin() + entry.source + entry.length);
@@ -131,56 +131,29 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
         i = end;
     }
 
-    // Each trigger's facts, with a bit set of about 16 bits per neighbour on each side; the
-    // triggers after the first ones share one marker whose facts keep no bit set: every neighbour
-    // may be one.
-    std::sort(neighbours.begin(), neighbours.end(), [](const Neighbour& a, const Neighbour& b) {
-        return a.trigger != b.trigger ? a.trigger < b.trigger : a.after < b.after;
-    });
-    const auto addBits = [&](const Neighbour* from, const Neighbour* to, std::uint8_t& bits, std::uint32_t& offset) {
-        bits = static_cast<std::uint8_t>(
-            std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(static_cast<std::size_t>(to - from) * 16)), 6, 20));
-        offset = static_cast<std::uint32_t>(neighbours_.size());
-        neighbours_.resize(neighbours_.size() + (std::size_t{1} << bits) / 64, 0);
-        for (const Neighbour* n = from; n != to; ++n) {
-            const std::uint32_t key = (static_cast<std::uint32_t>(n->unit) * 0x9E3779B1u) >> (32 - bits);
-            neighbours_[offset + (key >> 6)] |= std::uint64_t{1} << (key & 63);
-        }
-    };
-    const auto answerOf = [&](std::uint16_t code) {
-        const Alone& a = writesAlone(code);
-        return a.kind == Alone::Kind::Row ? Unit(a.answer) : a.kind == Alone::Kind::NoRow ? kernel::kNoRow : kernel::kUnknown;
-    };
-    constexpr std::size_t kOwnKinds = kernel::kSharedTriggerKind - kernel::kFirstTriggerKind;
+    // About 16 bits for each pair of a changed character.
+    const unsigned changedPairBits = std::clamp<unsigned>(
+        static_cast<unsigned>(std::bit_width(std::max(changedAfter.size(), changedBefore.size()) * 16)), 10, 26);
+    for (auto [pairs, bits] : {std::pair{&changedAfter, &changedAfter_}, std::pair{&changedBefore, &changedBefore_}}) {
+        bits->assign((std::size_t{1} << changedPairBits) / 64, 0);
+        for (const std::uint32_t pair : *pairs)
+            SetPair(*bits, changedPairBits, static_cast<std::uint16_t>(pair >> 16), static_cast<std::uint16_t>(pair));
+    }
     std::sort(triggerCodes.begin(), triggerCodes.end());
     triggerCodes.erase(std::unique(triggerCodes.begin(), triggerCodes.end()), triggerCodes.end());
-    const Neighbour* next = neighbours.data();
-    const Neighbour* const last = neighbours.data() + neighbours.size();
+    triggerBits_.assign(65536 / 64, 0);
     for (const std::uint16_t c : triggerCodes) {
-        const Neighbour* const first = next;
-        while (next != last && next->trigger == c && !next->after)
-            ++next;
-        const Neighbour* const middle = next;
-        while (next != last && next->trigger == c)
-            ++next;
-        if (facts_.size() < kOwnKinds) {
-            kernel::TriggerFacts facts{answerOf(c), 0, 0, 0, 0};
-            addBits(first, middle, facts.leftBits, facts.left);
-            addBits(middle, next, facts.rightBits, facts.right);
-            facts_.push_back(facts);
-            triggers_.push_back({c, kernel::Marker(static_cast<unsigned char>(kernel::kFirstTriggerKind + facts_.size() - 1))});
-            continue;
-        }
-        if (sharedAnswers_.empty()) {
-            sharedAnswers_.assign(65536, kernel::kUnknown);
-            facts_.resize(kOwnKinds + 1, kernel::TriggerFacts{kernel::kUnknown, 0, 0, 0, 0});
-        }
-        sharedAnswers_[Unit(c)] = answerOf(c);
-        triggers_.push_back({c, kernel::Marker(static_cast<unsigned char>(kernel::kSharedTriggerKind))});
+        const std::uint16_t slot = Unit(c);
+        triggerBits_[slot >> 6] |= std::uint64_t{1} << (slot & 63);
+        const Alone& a = writesAlone(c);
+        triggers_.push_back({c, a.kind == Alone::Kind::Row     ? Unit(a.answer)
+                                : a.kind == Alone::Kind::NoRow ? kernel::kNoRow
+                                                               : kernel::kUnknown});
     }
-    view_ = {entries_.data(), units_.data(), starts_.data(), slots - 1, lists_.data(), allPairs_.data(), startPairs_.data(),
-             pairBits, facts_.data(), neighbours_.data(), sharedAnswers_.empty() ? nullptr : sharedAnswers_.data(),
-             longest};
+    view_ = {entries_.data(),       units_.data(),         starts_.data(),   slots - 1,
+             lists_.data(),         allPairs_.data(),      allPairBits,      startPairs_.data(),
+             startPairBits,         triggerBits_.data(),   changedAfter_.data(), changedBefore_.data(),
+             changedPairBits,       longest};
 }
 
 } // namespace fanjian

@@ -27,11 +27,12 @@ public:
     PhraseIndex(const PhraseIndex&) = delete;
     PhraseIndex& operator=(const PhraseIndex&) = delete;
 
-    // The triggers, characters that some phrase writes otherwise than they write alone, with the
-    // markers that the answer table is to hold for them (kernel::IsTrigger).
+    // The triggers, characters that some phrase writes otherwise than they write alone, with what
+    // each writes alone, as the answer table is to hold it (kernel::kNoRow; kernel::kUnknown when
+    // its row cannot be used).
     struct Trigger {
         std::uint16_t code;
-        std::uint16_t marker;
+        std::uint16_t answer;
     };
     const std::vector<Trigger>& Triggers() const noexcept { return triggers_; }
     const kernel::Phrases& View() const noexcept { return view_; }
@@ -43,9 +44,9 @@ private:
     std::vector<std::uint16_t> lists_;
     std::vector<std::uint64_t> allPairs_;
     std::vector<std::uint64_t> startPairs_;
-    std::vector<kernel::TriggerFacts> facts_;
-    std::vector<std::uint64_t> neighbours_;
-    std::vector<std::uint16_t> sharedAnswers_;
+    std::vector<std::uint64_t> triggerBits_;
+    std::vector<std::uint64_t> changedAfter_;
+    std::vector<std::uint64_t> changedBefore_;
     std::vector<Trigger> triggers_;
     kernel::Phrases view_{};
 };

@@ -43,11 +43,10 @@ inline Cursor Enter(const unsigned char* in, char* o, const LineMarks& marks, co
     return {in, o, marks.waiting, marks.lineStart, false, matching.runStart, matching.floor};
 }
 
-// True when the character at `at` was written from a row or as a trigger's own answer: counted.
+// True when the character at `at`, converted alone, was written from a row: counted.
 inline bool CountsAlone(const Block& block, const unsigned char* at)
 {
-    const std::uint16_t put = block.answers[SlotAt(at)];
-    return !IsMarker(put) || (IsTrigger(put) && !IsMarker(AloneAnswer(*block.phrases, put, at)));
+    return !IsMarker(block.answers[SlotAt(at)]);
 }
 
 // At the end of a block that is not a file's last, in a run of double-byte characters: phrases
@@ -141,18 +140,22 @@ inline const unsigned char* CopyPlainWords(const unsigned char* in, const unsign
 }
 
 // Converts the double-byte characters from `at.in` on while their answers are known: up to the
-// first byte that is no lead byte, the first answer that is a marker, or a lead byte that ends the
-// block. Two characters a step, as long as four bytes are left.
-inline void ConvertKnownRun(Cursor& at, const unsigned char* const end, const std::uint16_t* const answers)
+// first byte that is no lead byte, the first answer that is a marker, a trigger (with phrases), or
+// a lead byte that ends the block. Two characters a step, as long as four bytes are left.
+inline void ConvertKnownRun(Cursor& at, const unsigned char* const end, const std::uint16_t* const answers,
+                            const Phrases* phrases)
 {
     const unsigned char* in = at.in;
     char* o = at.o;
     std::size_t replaced = 0;
+    const auto stops = [phrases](std::uint16_t put, const unsigned char* c) {
+        return IsMarker(put) || (phrases && IsTriggerSlot(*phrases, SlotAt(c)));
+    };
     const unsigned char* const lastPair = end - in >= 4 ? end - 3 : in; // no step of two starts here
     while (in < lastPair && IsLeadByte(in[0]) && IsLeadByte(in[2])) {
         const std::uint16_t put = answers[SlotAt(in)];
         const std::uint16_t next = answers[SlotAt(in + 2)]; // used only when `put` is an answer
-        if (IsMarker(put) || IsMarker(next))
+        if (stops(put, in) || stops(next, in + 2))
             break;
         std::memcpy(o, &put, 2);
         std::memcpy(o + 2, &next, 2);
@@ -162,7 +165,7 @@ inline void ConvertKnownRun(Cursor& at, const unsigned char* const end, const st
     }
     while (end - in >= 2 && IsLeadByte(*in)) {
         const std::uint16_t put = answers[SlotAt(in)];
-        if (IsMarker(put))
+        if (stops(put, in))
             break;
         std::memcpy(o, &put, 2);
         in += 2;
@@ -177,13 +180,13 @@ inline void ConvertKnownRun(Cursor& at, const unsigned char* const end, const st
 // A trigger at `at.in` (kernel/Phrases.h), taken by the byte path: alone, or in the phrase that
 // the matching around it finds, whose characters before it are written anew. False when the
 // kernel has to stop, for the reason put in `stop`.
-inline bool TriggerStep(const Block& block, Cursor& at, std::uint16_t marker, Stop& stop)
+inline bool TriggerStep(const Block& block, Cursor& at, Stop& stop)
 {
     const Phrases& phrases = *block.phrases;
     const unsigned char* const trigger = at.in;
     PhraseMatch match{PhraseMatch::Kind::Alone};
     if (trigger >= at.floor)
-        match = MatchAround(phrases, marker, trigger, std::max(at.floor, at.runStart), block.end, block.atEnd);
+        match = MatchAround(phrases, trigger, std::max(at.floor, at.runStart), block.end, block.atEnd);
     if (match.kind == PhraseMatch::Kind::NeedsMore) {
         stop = Stop::Tail;
         return false;
@@ -203,7 +206,7 @@ inline bool TriggerStep(const Block& block, Cursor& at, std::uint16_t marker, St
         at.in = match.end;
         return true;
     }
-    const std::uint16_t put = AloneAnswer(phrases, marker, trigger);
+    const std::uint16_t put = block.answers[SlotAt(trigger)];
     if (put == kUnknown) {
         stop = Stop::Unknown; // its row cannot be used: asking the dictionary tells why
         return false;
@@ -229,7 +232,7 @@ inline bool ByteStep(const Block& block, Cursor& at, LineMarks& marks, Stop& sto
     if (IsLeadByte(c)) {
         // Double-byte characters come in runs: take the whole run here.
         for (;;) {
-            ConvertKnownRun(at, end, block.answers);
+            ConvertKnownRun(at, end, block.answers, block.phrases);
             if (end - at.in < 2) {
                 if (at.in == end || !IsLeadByte(*at.in))
                     return true;
@@ -245,6 +248,11 @@ inline bool ByteStep(const Block& block, Cursor& at, LineMarks& marks, Stop& sto
                 at.runStart = at.in;
                 return true;
             }
+            if (block.phrases && IsTriggerSlot(*block.phrases, SlotAt(at.in))) {
+                if (!TriggerStep(block, at, stop))
+                    return false;
+                continue;
+            }
             const std::uint16_t put = block.answers[SlotAt(at.in)];
             if (put == kLoneLead) {
                 *at.o++ = static_cast<char>(*at.in++); // a lead byte that ends the line stands alone
@@ -254,11 +262,6 @@ inline bool ByteStep(const Block& block, Cursor& at, LineMarks& marks, Stop& sto
             if (put == kUnknown) {
                 stop = Stop::Unknown;
                 return false;
-            }
-            if (IsTrigger(put)) {
-                if (!TriggerStep(block, at, put, stop))
-                    return false;
-                continue;
             }
             std::memcpy(at.o, at.in, 2); // no row: copied as it is
             at.o += 2;

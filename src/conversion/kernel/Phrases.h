@@ -12,11 +12,12 @@
 //   of characters on either side of it: the pairs of all phrases are kept in a bit set), or at
 //   the end of the matching before, or where the run of double-byte characters begins. From a
 //   place that no phrase spans, the matching after it does not depend on what lies before it.
-// - A trigger that no phrase changing it could cover is converted alone straight away: each
-//   trigger keeps a small bit set of the characters such phrases put before it, and one of those
-//   they put after it.
+// - A trigger that no phrase changing it could cover keeps what it writes alone: bit sets hold
+//   the pairs of a changed character and the one such a phrase puts before it, and after it.
 //
-// The index is built by PhraseIndex (conversion/PhraseIndex.h); this is what a kernel reads.
+// A trigger's answer table entry is its own answer, as any character's; a bit set by slot tells
+// the triggers. The index is built by PhraseIndex (conversion/PhraseIndex.h); this is what a
+// kernel reads.
 
 #include "conversion/kernel/AnswerTable.h"
 
@@ -25,31 +26,6 @@
 #include <cstring>
 
 namespace fanjian::kernel {
-
-// A trigger's mark in the answer table: each of the first triggers has a marker of its own, which
-// tells where its facts are (Phrases::triggers); any after them share the last kind, whose facts
-// keep no bit sets and whose answers are by slot (Phrases::sharedAnswers).
-inline constexpr unsigned kFirstTriggerKind = 4;
-inline constexpr unsigned kSharedTriggerKind = 255;
-
-constexpr unsigned MarkerKind(std::uint16_t put)
-{
-    return std::endian::native == std::endian::little ? put >> 8 : put & 0xFF;
-}
-
-constexpr bool IsTrigger(std::uint16_t put)
-{
-    return IsMarker(put) && MarkerKind(put) >= kFirstTriggerKind;
-}
-
-// What a trigger writes alone, and which characters the phrases that change it put beside it.
-struct TriggerFacts {
-    std::uint16_t answer;   // as the answer table would hold it (kNoRow; kUnknown: its row cannot be used)
-    std::uint8_t leftBits;  // each bit set has 2^bits bits; 0: no bit set, every neighbour may be one
-    std::uint8_t rightBits;
-    std::uint32_t left;     // where the bit sets start in Phrases::neighbours
-    std::uint32_t right;
-};
 
 // A phrase's source and target characters, as two-byte units in the order they are written.
 struct PhraseEntry {
@@ -60,46 +36,36 @@ struct PhraseEntry {
 };
 
 // The phrases that begin with a pair of characters, longest first: a place in the table of those
-// pairs, and at `list` in Phrases::lists their count and then, for each, its length, its number in
-// Phrases::entries (two units) and the source units after the first two.
+// pairs, and at `list` in Phrases::lists their count and then, for each, its length (kChanges set
+// where it changes something), its number in Phrases::entries (two units) and the source units
+// after the first two.
 struct StartSlot {
     std::uint32_t pair; // the first two characters' bytes as one load reads them; 0: empty
     std::uint32_t list;
     static constexpr std::uint32_t kNone = UINT32_MAX;
+    static constexpr std::uint16_t kChanges = 0x8000;
 };
 
 struct Phrases {
     const PhraseEntry* entries;
     const std::uint16_t* units;
     const StartSlot* starts;
-    std::size_t startMask;           // slots - 1
+    std::size_t startMask; // slots - 1
     const std::uint16_t* lists;
     const std::uint64_t* allPairs;   // pairs of neighbouring characters in any phrase
+    unsigned allPairBits;            // the bit set has 2^allPairBits bits
     const std::uint64_t* startPairs; // the first two characters of any phrase
-    unsigned pairBits;               // each of the two bit sets has 2^pairBits bits
-    const TriggerFacts* triggers;       // by marker kind - kFirstTriggerKind
-    const std::uint64_t* neighbours;
-    const std::uint16_t* sharedAnswers; // by slot, for the triggers of kSharedTriggerKind
-    std::size_t longest;                // characters
+    unsigned startPairBits;
+    const std::uint64_t* triggers;      // by slot, one bit each
+    const std::uint64_t* changedAfter;  // pairs of a character and the changed one after it
+    const std::uint64_t* changedBefore; // pairs of a changed character and the one after it
+    unsigned changedPairBits;
+    std::size_t longest; // characters
 };
 
-inline const TriggerFacts& FactsOf(const Phrases& phrases, std::uint16_t put)
+inline bool IsTriggerSlot(const Phrases& phrases, std::uint16_t slot)
 {
-    return phrases.triggers[MarkerKind(put) - kFirstTriggerKind];
-}
-
-// What the trigger at `at`, marked `put`, writes alone, as the answer table would hold it.
-inline std::uint16_t AloneAnswer(const Phrases& phrases, std::uint16_t put, const unsigned char* at)
-{
-    return MarkerKind(put) == kSharedTriggerKind ? phrases.sharedAnswers[SlotAt(at)] : FactsOf(phrases, put).answer;
-}
-
-inline bool MayBeNeighbour(const std::uint64_t* words, unsigned bits, const unsigned char* at)
-{
-    if (bits == 0)
-        return true;
-    const std::uint32_t key = (static_cast<std::uint32_t>(SlotAt(at)) * 0x9E3779B1u) >> (32 - bits);
-    return (words[key >> 6] >> (key & 63)) & 1;
+    return (phrases.triggers[slot >> 6] >> (slot & 63)) & 1;
 }
 
 constexpr bool IsCharacterAt(const unsigned char* at)
@@ -121,16 +87,15 @@ inline bool MayHold(const std::uint64_t* bits, unsigned pairBits, const unsigned
     return (bits[key >> 6] >> (key & 63)) & 1;
 }
 
-// True when a phrase that changes the trigger at `trigger` (marked `put`) may cover it: a
-// character such phrases put before it stands before it, or one they put after it after it.
-// `lowest` is where the run of characters it lies in begins, or a place no match spans.
-inline bool MayChange(const Phrases& phrases, std::uint16_t put, const unsigned char* trigger,
-                      const unsigned char* lowest, const unsigned char* end)
+// True when a phrase that changes the trigger at `trigger` may cover it: the pair of it and the
+// character before it, or after it, is one such phrases hold. `lowest` is where the run of
+// characters it lies in begins, or a place no match spans.
+inline bool MayChange(const Phrases& phrases, const unsigned char* trigger, const unsigned char* lowest,
+                      const unsigned char* end)
 {
-    const TriggerFacts& facts = FactsOf(phrases, put);
-    return (trigger - lowest >= 2 && MayBeNeighbour(phrases.neighbours + facts.left, facts.leftBits, trigger - 2)) ||
-           (end - trigger < 4 || (IsCharacterAt(trigger + 2) &&
-                                  MayBeNeighbour(phrases.neighbours + facts.right, facts.rightBits, trigger + 2)));
+    return (trigger - lowest >= 2 && MayHold(phrases.changedAfter, phrases.changedPairBits, trigger - 2)) ||
+           (end - trigger < 4 ||
+            (IsCharacterAt(trigger + 2) && MayHold(phrases.changedBefore, phrases.changedPairBits, trigger)));
 }
 
 // Where the phrases that begin with the pair of characters at `at` are listed, or kNone.
@@ -147,11 +112,11 @@ inline std::uint32_t StartList(const Phrases& phrases, const unsigned char* at)
     }
 }
 
-
 // The longest phrase that begins at `at`, a character of a run of double-byte characters.
 struct Longest {
     std::uint32_t phrase = StartSlot::kNone;
     std::size_t length = 0; // characters; 0: none
+    bool changes = false;   // the phrase writes something else than its characters alone
     bool needsMore = false; // the block ends before the longest could be told
 };
 
@@ -163,14 +128,16 @@ inline Longest LongestAt(const Phrases& phrases, const unsigned char* at, const 
         return found;
     }
     // Most places begin no phrase, which a bit set mostly tells.
-    if (!IsCharacterAt(at + 2) || !MayHold(phrases.startPairs, phrases.pairBits, at))
+    if (!IsCharacterAt(at + 2) || !MayHold(phrases.startPairs, phrases.startPairBits, at))
         return found;
     const std::uint32_t list = StartList(phrases, at);
     if (list == StartSlot::kNone)
         return found;
     const std::uint16_t* record = phrases.lists + list + 1;
     for (std::size_t left = phrases.lists[list]; left != 0; --left) {
-        const std::size_t length = record[0];
+        const std::size_t length = record[0] & ~StartSlot::kChanges;
+        const bool changes = (record[0] & StartSlot::kChanges) != 0;
+        const std::uint32_t phrase = static_cast<std::uint32_t>(record[1]) | static_cast<std::uint32_t>(record[2]) << 16;
         const std::uint16_t* const units = record + 3;
         record = units + (length - 2);
         // The source bytes are double-byte characters: bytes equal to them are characters too.
@@ -184,9 +151,9 @@ inline Longest LongestAt(const Phrases& phrases, const unsigned char* at, const 
             continue;
         }
         if (std::memcmp(at + 4, units, bytes) == 0) {
-            found.phrase = static_cast<std::uint32_t>(record[-static_cast<std::ptrdiff_t>(length - 2) - 2]) |
-                           static_cast<std::uint32_t>(record[-static_cast<std::ptrdiff_t>(length - 2) - 1]) << 16;
+            found.phrase = phrase;
             found.length = length;
+            found.changes = changes;
             return found;
         }
     }
@@ -210,7 +177,7 @@ struct PhraseMatch {
 inline const unsigned char* SegmentStartBefore(const Phrases& phrases, const unsigned char* at,
                                                const unsigned char* lowest, const unsigned char* end)
 {
-    while (at - lowest >= 2 && (end - at < 2 || MayHold(phrases.allPairs, phrases.pairBits, at - 2)))
+    while (at - lowest >= 2 && (end - at < 2 || MayHold(phrases.allPairs, phrases.allPairBits, at - 2)))
         at -= 2;
     return at;
 }
@@ -218,10 +185,10 @@ inline const unsigned char* SegmentStartBefore(const Phrases& phrases, const uns
 // The matching around the trigger at `trigger`, which lies in a run of double-byte characters no
 // earlier than `lowest` (the run's start, or the end of the matching before: a place that starts
 // a segment); every character between them converts alone.
-inline PhraseMatch MatchAround(const Phrases& phrases, std::uint16_t put, const unsigned char* trigger,
-                               const unsigned char* lowest, const unsigned char* end, bool atEnd)
+inline PhraseMatch MatchAround(const Phrases& phrases, const unsigned char* trigger, const unsigned char* lowest,
+                               const unsigned char* end, bool atEnd)
 {
-    if (!MayChange(phrases, put, trigger, lowest, end))
+    if (!MayChange(phrases, trigger, lowest, end))
         return {PhraseMatch::Kind::Alone};
     if (end - trigger < 4 && !atEnd)
         return {PhraseMatch::Kind::NeedsMore};
@@ -231,10 +198,8 @@ inline PhraseMatch MatchAround(const Phrases& phrases, std::uint16_t put, const 
         if (longest.needsMore)
             return {PhraseMatch::Kind::NeedsMore};
         const unsigned char* next = at + 2 * (longest.length == 0 ? 1 : longest.length);
-        if (next > trigger) {
-            const bool changes = longest.length != 0 && phrases.entries[longest.phrase].changes;
-            return {PhraseMatch::Kind::Segment, at, next, changes ? longest.phrase : StartSlot::kNone};
-        }
+        if (next > trigger)
+            return {PhraseMatch::Kind::Segment, at, next, longest.changes ? longest.phrase : StartSlot::kNone};
         at = next;
     }
 }

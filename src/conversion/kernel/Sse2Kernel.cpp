@@ -54,58 +54,40 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
     return kinds;
 }
 
-// What the matching around a trigger at `place` of the window did (kernel/Phrases.h).
-struct TriggerInWindow {
-    bool stops = false;  // the window ends at `limit`
-    bool goesOn = false; // ... and the next window starts there
-    int limit = 0;
-    std::uint64_t taken = 0;   // places of characters written: the window looks at them no more
-    std::uint64_t counted = 0; // places of characters that count
-};
-
-// Takes the trigger at `place`: converts it alone, or writes the phrase the matching finds, into
-// the window's copy and, for its characters before the window, where they were written.
-[[gnu::noinline]] TriggerInWindow TakeTrigger(const Block& block, Cursor& at, std::uint16_t marker,
-                                              const unsigned char* in, int place, const unsigned char* lowest,
-                                              std::uint64_t characterLeads, unsigned char* copy)
+// Takes the trigger at `place` of the window, whose characters before `limit` are in `copy`,
+// each as it converts alone: where the matching finds a phrase that changes something, writes it
+// into the copy and, for its characters before the window, where they were written. False when
+// the phrase runs past `limit`: the window is to end at the trigger, for the byte path to take it.
+[[gnu::noinline]] bool TakeTrigger(const Block& block, Cursor& at, const unsigned char* in, int place, int limit,
+                                   const unsigned char* lowest, unsigned char* copy)
 {
     const Phrases& phrases = *block.phrases;
     const unsigned char* const trigger = in + place;
     // A window has bytes enough after it for any phrase: the matching needs no more.
-    const PhraseMatch match = MatchAround(phrases, marker, trigger, lowest, block.end, block.atEnd);
-    if (match.kind == PhraseMatch::Kind::Segment) {
-        if (match.phrase != StartSlot::kNone && match.end > in + 64) {
-            // It runs past the window, which ends where it begins: the next window finds it again.
-            at.floor = match.start;
-            return {true, true, static_cast<int>(match.start - in), 0, 0};
-        }
+    const PhraseMatch match = MatchAround(phrases, trigger, lowest, block.end, block.atEnd);
+    if (match.kind != PhraseMatch::Kind::Segment)
+        return true;
+    if (match.phrase == StartSlot::kNone) {
         at.floor = match.end;
+        return true;
     }
-    if (match.phrase != StartSlot::kNone) {
-        const PhraseEntry& entry = phrases.entries[match.phrase];
-        const std::uint16_t* const target = phrases.units + entry.target;
-        TriggerInWindow taken;
-        for (std::size_t i = 0; i < entry.length; ++i) {
-            const unsigned char* const c = match.start + 2 * i;
-            if (c < in) {
-                std::memcpy(at.o - (in - c), target + i, 2);
-                at.waiting += CountsAlone(block, c) ? 0 : 1;
-            } else {
-                std::memcpy(copy + (c - in), target + i, 2);
-                taken.counted |= std::uint64_t{1} << (c - in);
-            }
+    if (match.end > in + limit)
+        return false;
+    at.floor = match.end;
+    const PhraseEntry& entry = phrases.entries[match.phrase];
+    const std::uint16_t* const target = phrases.units + entry.target;
+    for (std::size_t i = 0; i < entry.length; ++i) {
+        const unsigned char* const c = match.start + 2 * i;
+        if (c < in) {
+            // Every character of the phrase counts once: those before the window counted alone
+            // where they had a row.
+            std::memcpy(at.o - (in - c), target + i, 2);
+            at.waiting += CountsAlone(block, c) ? 0 : 1;
+        } else {
+            std::memcpy(copy + (c - in), target + i, 2);
         }
-        taken.taken = characterLeads & Below(static_cast<int>(match.end - in)) & ~Below(place);
-        return taken;
     }
-    const std::uint16_t put = AloneAnswer(phrases, marker, trigger);
-    if (put == kUnknown)
-        return {true, false, place, 0, 0}; // the byte path stops at it
-    const std::uint64_t bit = std::uint64_t{1} << place;
-    if (put == kNoRow)
-        return {false, false, 0, bit, 0};
-    std::memcpy(copy + place, &put, 2);
-    return {false, false, 0, bit, bit};
+    return true;
 }
 
 // Converts the text from `at.in` (a character start) 64 bytes at a time, for as long as no byte
@@ -120,6 +102,7 @@ struct TriggerInWindow {
 // first place or after a byte that is no lead byte, which always ends a character. A lead byte
 // before CR or LF stands alone, so it is left out of the runs. The characters of the whole window
 // are replaced in its copy, and the copy is then written out line by line.
+template <bool kPhrases>
 inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
 {
     constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
@@ -151,49 +134,41 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
         bool goesOn = declarations == 0; // the next window starts at `limit`
 
         std::uint64_t replacedHere = characterLeads & Below(limit);
-        for (std::uint64_t left = replacedHere; left != 0;) {
+        std::uint64_t triggers = 0;
+        for (std::uint64_t left = replacedHere; left != 0; left &= left - 1) {
             const int place = std::countr_zero(left);
-            left &= left - 1;
-            const std::uint16_t put = answers[SlotAt(in + place)];
-            if (IsMarker(put)) [[unlikely]] {
-                if (IsTrigger(put)) {
-                    // Alone, unless a phrase that changes it may cover it.
-                    const unsigned char* const at = in + place;
-                    const std::uint64_t before = ~(characterLeads | characterLeads << 1) & Below(place);
-                    const unsigned char* const lowest =
-                        std::max(cursor.floor, before != 0 ? in + (64 - std::countl_zero(before)) : cursor.runStart);
-                    if (at < cursor.floor || !MayChange(*block.phrases, put, at, lowest, block.end)) {
-                        const std::uint16_t alone = AloneAnswer(*block.phrases, put, at);
-                        if (!IsMarker(alone)) {
-                            std::memcpy(copy + place, &alone, 2);
-                            continue;
-                        }
-                        if (alone == kNoRow) {
-                            replacedHere &= ~(std::uint64_t{1} << place);
-                            continue;
-                        }
-                        limit = place; // its row cannot be used: the byte path stops at it
-                        goesOn = false;
-                        replacedHere &= Below(limit);
-                        break;
-                    }
-                    const TriggerInWindow trigger =
-                        TakeTrigger(block, cursor, put, in, place, lowest, characterLeads, copy);
-                    if (!trigger.stops) {
-                        replacedHere = (replacedHere & ~trigger.taken) | trigger.counted;
-                        left &= ~trigger.taken;
-                        continue;
-                    }
-                    limit = trigger.limit;
-                    goesOn = trigger.goesOn;
-                } else {
-                    limit = place;
-                    goesOn = false;
-                }
+            const std::uint16_t slot = SlotAt(in + place);
+            const std::uint16_t put = answers[slot];
+            if (IsMarker(put)) {
+                limit = place;
                 replacedHere &= Below(limit);
+                goesOn = false;
                 break;
             }
             std::memcpy(copy + place, &put, 2);
+            if constexpr (kPhrases)
+                triggers |= static_cast<std::uint64_t>(IsTriggerSlot(*block.phrases, slot)) << place;
+        }
+        if constexpr (kPhrases) {
+            // The triggers, each as it converts alone so far, unless a phrase that changes it
+            // may cover it.
+            for (triggers &= Below(limit); triggers != 0; triggers &= triggers - 1) {
+                const int place = std::countr_zero(triggers);
+                const unsigned char* const trigger = in + place;
+                if (trigger < cursor.floor)
+                    continue; // inside the segment of the matching before
+                const std::uint64_t before = ~(characterLeads | characterLeads << 1) & Below(place);
+                const unsigned char* const lowest =
+                    std::max(cursor.floor, before != 0 ? in + (64 - std::countl_zero(before)) : cursor.runStart);
+                if (!MayChange(*block.phrases, trigger, lowest, block.end))
+                    continue;
+                if (!TakeTrigger(block, cursor, in, place, limit, lowest, copy)) {
+                    limit = place;
+                    replacedHere &= Below(limit);
+                    goesOn = false;
+                    break;
+                }
+            }
         }
 
         int from = 0;    // the first byte of the window not yet written
@@ -241,7 +216,7 @@ Progress ConvertSse2(const Block& given, const unsigned char* in, char* o, LineM
     Stop stop = Stop::Done;
     for (;;) {
         if (block.end - at.in >= kWindowReach) {
-            if (!ConvertWindows(block, at, marks)) {
+            if (!(block.phrases ? ConvertWindows<true>(block, at, marks) : ConvertWindows<false>(block, at, marks))) {
                 stop = Stop::MarksFull;
                 break;
             }
