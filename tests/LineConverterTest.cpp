@@ -495,19 +495,23 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
         std::string in;
         std::string out;
         std::uint64_t count;
+        std::string utf8In; // the same in UTF-8
+        std::string utf8Out;
     } cases[] = {
-        {"B9FA D6D0", "B0EA A463", 2},                       // at the line's start and end
-        {"B9FA D6D0 B9FA", "A463 A4A4 B0EA", 3},             // the longest of two
-        {"B9FA D6D0 B9FA D6D0", "A463 A4A4 B0EA A4A4", 4},   // ... and what follows alone
-        {"D6D0 B9FA D6D0", "A4A4 B0EA A463", 3},
-        {"B0A1 B9FA D6D0", "A463 B0EA A4A4", 3},             // stopped by the blocker
-        {"B7E1 B9FA", "A4A4 B0EA", 2},                       // a character without a row
-        {"B9FA 0A D6D0", "B0EA 0D0A A4A4", 2},               // cut by a line end
-        {"B9FA 61 D6D0", "B0EA 61 A4A4", 2},                 // ... or a byte of its own
+        {"B9FA D6D0", "B0EA A463", 2, "国中", "國勺"},                       // at the line's start and end
+        {"B9FA D6D0 B9FA", "A463 A4A4 B0EA", 3, "国中国", "勺中國"},             // the longest of two
+        {"B9FA D6D0 B9FA D6D0", "A463 A4A4 B0EA A4A4", 4, "国中国中", "勺中國中"}, // ... and what follows alone
+        {"D6D0 B9FA D6D0", "A4A4 B0EA A463", 3, "中国中", "中國勺"},
+        {"B0A1 B9FA D6D0", "A463 B0EA A4A4", 3, "啊国中", "勺國中"},             // stopped by the blocker
+        {"B7E1 B9FA", "A4A4 B0EA", 2, "丰国", "中國"},                           // a character without a row
+        {"B9FA 0A D6D0", "B0EA 0D0A A4A4", 2, "国\n中", "國\r\n中"},             // cut by a line end
+        {"B9FA 61 D6D0", "B0EA 61 A4A4", 2, "国a中", "國a中"},                    // ... or a byte of its own
     };
     const std::string declaration = "charset=gb2312";
     std::string all;
     std::string allOut;
+    std::string allUtf8;
+    std::string allUtf8Out;
     std::uint64_t allCount = 0;
     for (const auto& c : cases) {
         RecordingView view;
@@ -519,16 +523,26 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
         for (std::size_t before = 0; before < 9; ++before) {
             all += std::string(before * 7, 'x') + Bytes(c.in) + declaration + "\n";
             allOut += std::string(before * 7, 'x') + Bytes(c.out) + "charset=big5\r\n";
+            allUtf8 += std::string(before * 7, 'x') + c.utf8In + declaration + "\n";
+            allUtf8Out += std::string(before * 7, 'x') + c.utf8Out + "charset=big5\r\n";
             allCount += c.count;
         }
     }
-    RecordingView view;
-    LineConverter converter(kToBig5, dictionary, view, Kernel());
     std::vector<std::size_t> splits;
-    for (std::size_t at = 5; at < all.size(); at += 23)
+    for (std::size_t at = 5; at < all.size() + allUtf8.size(); at += 23)
         splits.push_back(at);
-    EXPECT_EQ(ConvertInBlocks(converter, all, splits), allOut);
-    EXPECT_EQ(converter.ConvertedCount(), allCount);
+    for (const auto& [encoding, in, out] :
+         {std::tuple{fanjian::TextEncoding::CodePage, all, allOut}, std::tuple{fanjian::TextEncoding::Utf8, allUtf8, allUtf8Out}}) {
+        RecordingView view;
+        LineConverter converter(kToBig5, dictionary, view, Kernel());
+        converter.UseEncoding(encoding);
+        std::vector<std::size_t> within;
+        for (const std::size_t at : splits)
+            if (at < in.size())
+                within.push_back(at);
+        EXPECT_EQ(ConvertInBlocks(converter, in, within), out);
+        EXPECT_EQ(converter.ConvertedCount(), allCount);
+    }
     // By character, and in the other direction, where the table has no phrase: the rows alone.
     LineConverter byCharacter(kToBig5, dictionary, view_, Kernel(), fanjian::Phrasing::ByCharacter);
     EXPECT_EQ(byCharacter.ConvertLine(Bytes("B9FA D6D0 B9FA")), Bytes("B0EA A4A4 B0EA"));

@@ -22,6 +22,10 @@ public:
     // The code the code page writes for a character, or 0.
     std::uint16_t Code(char16_t character) const noexcept { return codes_[character]; }
 
+    // The same as tables of 65536 entries, for the kernels.
+    const char16_t* Characters() const noexcept { return characters_.get(); }
+    const std::uint16_t* Codes() const noexcept { return codes_.get(); }
+
 private:
     CodePage();
     void AddCharacters(const char* codePage, unsigned firstLead, unsigned lastLead, bool (*isTrail)(unsigned));

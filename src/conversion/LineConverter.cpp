@@ -6,6 +6,7 @@
 #include "conversion/kernel/BytePath.h"
 #include "conversion/kernel/Declarations.h"
 #include "conversion/kernel/Utf8Path.h"
+#include "conversion/kernel/Utf8Phrases.h"
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
 
@@ -129,6 +130,44 @@ void LineConverter::UseEncoding(TextEncoding encoding)
         utf8Answers_.reset(static_cast<std::uint32_t*>(std::calloc(kernel::kUtf8AnswerCount, sizeof(std::uint32_t))));
         if (!utf8Answers_)
             throw std::bad_alloc();
+        if (phrases_) {
+            utf8Triggers_.assign(kernel::kUtf8AnswerCount / 64, 0);
+            for (const PhraseIndex::Trigger& trigger : phrases_->Triggers()) {
+                if (const char16_t c = utf8Source_->Character(trigger.code); c != 0)
+                    utf8Triggers_[c >> 6] |= std::uint64_t{1} << (c & 63);
+            }
+            // The phrases written with three bytes a character, alone and in the phrase.
+            const kernel::Phrases& view = phrases_->View();
+            const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
+            const auto unitCode = [](std::uint16_t unit) {
+                const auto* b = reinterpret_cast<const unsigned char*>(&unit);
+                return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
+            };
+            const auto threeBytesAlone = [&](std::uint16_t code) {
+                try {
+                    const std::optional<std::uint16_t> answer = answers.Lookup(code);
+                    return !answer || utf8Target_->Character(*answer) >= 0x800;
+                } catch (const DictionaryError&) {
+                    return true; // it never converts alone before a phrase: that fails first
+                }
+            };
+            const std::size_t count = phrases_->Count();
+            utf8ThreeBytes_.assign((count + 63) / 64, 0);
+            for (std::size_t i = 0; i < count; ++i) {
+                const kernel::PhraseEntry& entry = view.entries[i];
+                bool three = true;
+                for (std::size_t k = 0; k < entry.length && three; ++k) {
+                    const std::uint16_t source = unitCode(view.units[entry.source + k]);
+                    three = utf8Source_->Character(source) >= 0x800 &&
+                            utf8Target_->Character(unitCode(view.units[entry.target + k])) >= 0x800 &&
+                            threeBytesAlone(source);
+                }
+                if (three)
+                    utf8ThreeBytes_[i >> 6] |= std::uint64_t{1} << (i & 63);
+            }
+            utf8Phrases_.reset(new kernel::Utf8Phrases{utf8Triggers_.data(), utf8Source_->Codes(),
+                                                       utf8Target_->Characters(), utf8ThreeBytes_.data()});
+        }
     }
     encoding_ = encoding;
 }
@@ -186,7 +225,8 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
                         utf8Answers_.get(),
                         toGb ? &kernel::kToSimplified : &kernel::kToTraditional,
                         detecting_,
-                        phrases_ && encoding_ == TextEncoding::CodePage ? &phrases_->View() : nullptr};
+                        phrases_ ? &phrases_->View() : nullptr,
+                        encoding_ == TextEncoding::Utf8 ? utf8Phrases_.get() : nullptr};
     kernel::Matching matching{first, first};
 
     // The kernel converts the characters first, and the reporter shows them afterwards, all in
@@ -208,7 +248,7 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
                     throw NotUtf8();
                 encoding_ = TextEncoding::CodePage;
                 detecting_ = bytes.strictUtf8 = false;
-                bytes.phrases = phrases_ ? &phrases_->View() : nullptr;
+                bytes.utf8Phrases = nullptr;
                 continue;
             }
             if (step.stop == kernel::Stop::Unknown) {

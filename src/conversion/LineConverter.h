@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fanjian {
 
@@ -139,6 +140,11 @@ private:
     };
     std::unique_ptr<std::uint16_t[], FreeTable> answers_;
     std::unique_ptr<PhraseIndex> phrases_; // none without phrases
+    // The triggers by code point, for UTF-8 text with phrases, and how the kernels read its
+    // characters as codes.
+    std::vector<std::uint64_t> utf8Triggers_;
+    std::vector<std::uint64_t> utf8ThreeBytes_;
+    std::unique_ptr<kernel::Utf8Phrases> utf8Phrases_;
     // The same for UTF-8 text, indexed by code point (kernel/Utf8Path.h), made for the first file
     // in UTF-8, with the code pages it goes through.
     std::unique_ptr<std::uint32_t[], FreeTable> utf8Answers_;

@@ -36,6 +36,7 @@ public:
     };
     const std::vector<Trigger>& Triggers() const noexcept { return triggers_; }
     const kernel::Phrases& View() const noexcept { return view_; }
+    std::size_t Count() const noexcept { return entries_.size(); }
 
 private:
     std::vector<kernel::PhraseEntry> entries_;

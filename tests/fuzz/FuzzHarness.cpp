@@ -415,14 +415,78 @@ std::string EncodeUtf8(char16_t c)
 // The UTF-8 line: each character the source code page holds goes through the table and comes
 // back in UTF-8; an answer that names no character of the target code page fails as a lookup does.
 // Declarations are rewritten as in any page.
+} // namespace
+
+bool Changes(const std::vector<std::uint16_t>& source, const ReferencePhrase& phrase, const Setup& setup);
+
+namespace {
+
+// The source code page's codes of the characters of three bytes from `j` on that it holds.
+std::vector<std::uint16_t> Utf8RunCodes(std::string_view line, std::size_t j, const CodePage& source)
+{
+    std::vector<std::uint16_t> codes;
+    for (; j < line.size(); j += 3) {
+        const auto [length, c] = DecodeUtf8(line.substr(j));
+        const std::uint16_t code = length == 3 ? source.Code(static_cast<char16_t>(c)) : 0;
+        if (code == 0)
+            break;
+        codes.push_back(code);
+    }
+    return codes;
+}
+
 ReferenceLine ConvertUtf8LineReference(std::string_view line, const Setup& setup, std::optional<std::uint64_t> abandonAt)
 {
     const bool toGb = setup.direction == ConversionDirection::TraditionalToSimplified;
     const CodePage& source = toGb ? CodePage::Big5() : CodePage::Gb();
     const CodePage& target = toGb ? CodePage::Gb() : CodePage::Big5();
+    // A phrase is written where each of its characters takes three bytes, alone and in it.
+    const auto threeBytes = [&](const std::vector<std::uint16_t>& from, const std::vector<std::uint16_t>& to) {
+        for (std::size_t i = 0; i < from.size(); ++i) {
+            const Answer alone = setup.Find(from[i]);
+            if (source.Character(from[i]) < 0x800 || target.Character(to[i]) < 0x800 ||
+                (alone.kind == Answer::Kind::Code && target.Character(alone.code) < 0x800))
+                return false;
+        }
+        return true;
+    };
     ReferenceLine result;
     std::size_t j = 0;
     while (j < line.size()) {
+        if (setup.phrases) {
+            const std::vector<std::uint16_t> run = Utf8RunCodes(line, j, source);
+            const ReferencePhrases::value_type* phrase = nullptr;
+            for (std::size_t length = std::min<std::size_t>(run.size(), 16); length >= 2 && !phrase; --length) {
+                const auto it = setup.phrases->find(std::vector<std::uint16_t>(run.begin(), run.begin() + length));
+                phrase = it != setup.phrases->end() ? &*it : nullptr;
+            }
+            if (phrase) {
+                const std::size_t end = j + 3 * phrase->first.size();
+                if (Changes(phrase->first, phrase->second, setup) && threeBytes(phrase->first, phrase->second.target)) {
+                    for (const std::uint16_t code : phrase->second.target) {
+                        result.output += EncodeUtf8(target.Character(code));
+                        if (++result.replacements == abandonAt) {
+                            result.stop = Stop::ViewAbandons;
+                            return result;
+                        }
+                    }
+                } else {
+                    Setup alone = setup;
+                    alone.phrases = nullptr;
+                    const ReferenceLine part = ConvertUtf8LineReference(
+                        line.substr(j, end - j), alone,
+                        abandonAt ? std::optional(*abandonAt - result.replacements) : std::nullopt);
+                    result.output += part.output;
+                    result.replacements += part.replacements;
+                    if (part.stop != Stop::None) {
+                        result.stop = part.stop;
+                        return result;
+                    }
+                }
+                j = end;
+                continue;
+            }
+        }
         const auto [length, c] = DecodeUtf8(line.substr(j));
         const std::uint16_t code = length >= 2 && c < 0x10000 ? source.Code(static_cast<char16_t>(c)) : 0;
         const Answer answer = code != 0 ? setup.Find(code) : Answer{};

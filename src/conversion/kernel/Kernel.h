@@ -44,7 +44,8 @@ struct Rewrites {
     std::string_view contentPut;
 };
 
-struct Phrases; // Phrases.h
+struct Phrases;     // Phrases.h
+struct Utf8Phrases; // Utf8Phrases.h
 
 // What a kernel converts: the bytes from `first` to `end`, written into the output, whose first
 // byte is at `base`. The output has room for twice the bytes of the block, and two more.
@@ -57,7 +58,8 @@ struct Block {
     const std::uint32_t* utf8Answers; // UTF-8 text: Utf8Path.h
     const Rewrites* rewrites;
     bool strictUtf8;         // UTF-8 text: stop at bytes that are no character (Stop::Malformed)
-    const Phrases* phrases;  // double-byte text: the direction's phrases, or none
+    const Phrases* phrases;  // the direction's phrases, or none
+    const Utf8Phrases* utf8Phrases; // UTF-8 text with phrases: how its characters read as codes
 };
 
 // Where the phrase matching stands in a block, from one return of a kernel to its next call. Both

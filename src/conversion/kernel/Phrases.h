@@ -185,15 +185,14 @@ inline const unsigned char* SegmentStartBefore(const Phrases& phrases, const uns
 // The matching around the trigger at `trigger`, which lies in a run of double-byte characters no
 // earlier than `lowest` (the run's start, or the end of the matching before: a place that starts
 // a segment); every character between them converts alone.
-inline PhraseMatch MatchAround(const Phrases& phrases, const unsigned char* trigger, const unsigned char* lowest,
-                               const unsigned char* end, bool atEnd)
+// Forward from `from`, a place no phrase spans, segment by segment, to the one that holds the
+// trigger.
+inline PhraseMatch MatchFrom(const Phrases& phrases, const unsigned char* from, const unsigned char* trigger,
+                             const unsigned char* end, bool atEnd)
 {
-    if (!MayChange(phrases, trigger, lowest, end))
-        return {PhraseMatch::Kind::Alone};
     if (end - trigger < 4 && !atEnd)
         return {PhraseMatch::Kind::NeedsMore};
-    // Forward from a place no phrase spans, segment by segment, to the one that holds the trigger.
-    for (const unsigned char* at = SegmentStartBefore(phrases, trigger, lowest, end);;) {
+    for (const unsigned char* at = from;;) {
         const Longest longest = LongestAt(phrases, at, end, atEnd);
         if (longest.needsMore)
             return {PhraseMatch::Kind::NeedsMore};
@@ -202,6 +201,14 @@ inline PhraseMatch MatchAround(const Phrases& phrases, const unsigned char* trig
             return {PhraseMatch::Kind::Segment, at, next, longest.changes ? longest.phrase : StartSlot::kNone};
         at = next;
     }
+}
+
+inline PhraseMatch MatchAround(const Phrases& phrases, const unsigned char* trigger, const unsigned char* lowest,
+                               const unsigned char* end, bool atEnd)
+{
+    if (!MayChange(phrases, trigger, lowest, end))
+        return {PhraseMatch::Kind::Alone};
+    return MatchFrom(phrases, SegmentStartBefore(phrases, trigger, lowest, end), trigger, end, atEnd);
 }
 
 // Where a block that is not a file's last, stopped at `stop` in a run of double-byte characters

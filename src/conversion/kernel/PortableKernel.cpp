@@ -1,6 +1,7 @@
 #include "conversion/kernel/BytePath.h"
 #include "conversion/kernel/Kernel.h"
 #include "conversion/kernel/Utf8Path.h"
+#include "conversion/kernel/Utf8Phrases.h"
 
 namespace fanjian::kernel {
 
@@ -36,7 +37,7 @@ Progress ConvertUtf8Portable(const Block& given, const unsigned char* in, char* 
         if (*at.in >= 0x80 ? !Utf8Step(block, at, stop) : !ByteStep(block, at, marks, stop))
             break;
     }
-    return Leave(block, at, marks, matching, stop);
+    return LeaveUtf8(block, at, marks, matching, stop);
 }
 
 } // namespace fanjian::kernel

@@ -7,6 +7,7 @@
 #include "conversion/kernel/Kernel.h"
 #include "conversion/kernel/Sse2Steps.h"
 #include "conversion/kernel/Utf8Path.h"
+#include "conversion/kernel/Utf8Phrases.h"
 
 #include <bit>
 #include <cstddef>
@@ -75,6 +76,7 @@ inline std::uint32_t CodePointOfThree(std::uint32_t bytes)
 //
 // The characters of three bytes, most of the Chinese text, are replaced in the window's copy, and
 // the copy is then written out line by line.
+template <bool kPhrases>
 inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
 {
     const unsigned char* in = at.in;
@@ -103,11 +105,15 @@ inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
         // character: what comes after it is written later, or is no character.
         std::uint64_t replacedHere = characters & Below(limit);
         at.sawSequence |= replacedHere != 0;
+        std::uint64_t triggers = 0;
         for (std::uint64_t left = replacedHere; left != 0; left &= left - 1) {
             const int place = std::countr_zero(left);
             std::uint32_t bytes;
             std::memcpy(&bytes, in + place, 4);
-            const std::uint32_t entry = answers[CodePointOfThree(bytes)];
+            const std::uint32_t codePoint = CodePointOfThree(bytes);
+            const std::uint32_t entry = answers[codePoint];
+            if constexpr (kPhrases)
+                triggers |= static_cast<std::uint64_t>(IsUtf8Trigger(*block.utf8Phrases, codePoint)) << place;
             if (!IsThreeForThree(entry)) [[unlikely]] {
                 if ((entry & kUtf8Kinds) == kUtf8NoRow) {
                     replacedHere &= ~(std::uint64_t{1} << place);
@@ -120,6 +126,20 @@ inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
             }
             const std::uint32_t put = entry | (bytes & 0xFF000000);
             std::memcpy(copy + place, &put, 4);
+        }
+        if constexpr (kPhrases) {
+            // A trigger that a phrase changing it may cover ends the window: the byte path takes it.
+            for (triggers &= Below(limit); triggers != 0; triggers &= triggers - 1) {
+                const int place = std::countr_zero(triggers);
+                const unsigned char* const trigger = in + place;
+                if (trigger >= at.floor &&
+                    MayChangeUtf8(*block.phrases, *block.utf8Phrases, trigger, at.floor, block.end, block.atEnd)) {
+                    limit = place;
+                    replacedHere &= Below(limit);
+                    goesOn = false;
+                    break;
+                }
+            }
         }
 
         int from = 0;    // the first byte of the window not yet written
@@ -163,7 +183,8 @@ Progress ConvertUtf8Sse2(const Block& given, const unsigned char* in, char* o, L
     Stop stop = Stop::Done;
     for (;;) {
         if (block.end - at.in >= kWindowReach) {
-            if (!ConvertUtf8Windows(block, at, marks)) {
+            if (!(block.utf8Phrases ? ConvertUtf8Windows<true>(block, at, marks)
+                                    : ConvertUtf8Windows<false>(block, at, marks))) {
                 stop = Stop::MarksFull;
                 break;
             }
@@ -178,7 +199,7 @@ Progress ConvertUtf8Sse2(const Block& given, const unsigned char* in, char* o, L
         if (*at.in >= 0x80 ? !Utf8Step(block, at, stop) : !ByteStep(block, at, marks, stop))
             break;
     }
-    return Leave(block, at, marks, matching, stop);
+    return LeaveUtf8(block, at, marks, matching, stop);
 }
 
 } // namespace fanjian::kernel

@@ -90,49 +90,4 @@ inline Utf8Sequence ReadSequence(const unsigned char* in, const unsigned char* e
     return {length, codePoint};
 }
 
-// One step of the UTF-8 byte path at `at.in`, a byte 0x80 or above. False when the kernel has to
-// stop, for the reason put in `stop`.
-inline bool Utf8Step(const Block& block, Cursor& at, Stop& stop)
-{
-    const Utf8Sequence sequence = ReadSequence(at.in, block.end);
-    if (sequence.length == -1 && !block.atEnd) {
-        stop = Stop::Tail; // the rest of it may be in the next block
-        return false;
-    }
-    if (sequence.length <= 0) {
-        if (block.strictUtf8) {
-            stop = Stop::Malformed;
-            return false;
-        }
-        *at.o++ = static_cast<char>(*at.in++);
-        return true;
-    }
-    at.sawSequence = true;
-    const auto length = static_cast<std::size_t>(sequence.length);
-    const std::uint32_t entry = sequence.codePoint < kUtf8AnswerCount ? block.utf8Answers[sequence.codePoint] : kUtf8NoRow;
-    if (entry == kUtf8Unknown) {
-        stop = Stop::Unknown;
-        return false;
-    }
-    switch (entry & kUtf8Kinds) {
-    case kUtf8ThreeBytes:
-    case kUtf8ThreeForTwo:
-    case kUtf8TwoBytes: {
-        at.o[0] = static_cast<char>(entry);
-        at.o[1] = static_cast<char>(entry >> 8);
-        if ((entry & kUtf8Kinds) != kUtf8TwoBytes)
-            *(at.o++ + 2) = static_cast<char>(entry >> 16);
-        at.o += 2;
-        at.in += length;
-        ++at.waiting;
-        return true;
-    }
-    default: // no row
-        std::memcpy(at.o, at.in, length);
-        at.o += length;
-        at.in += length;
-        return true;
-    }
-}
-
 } // namespace fanjian::kernel
