@@ -4,10 +4,12 @@
 #include "TestSupport.h"
 #include "conversion/LineConverter.h"
 #include "dictionary/CharacterDictionary.h"
-#include "dictionary/Errors.h"
+#include "system/Descriptor.h"
+#include "system/FileError.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -305,6 +307,37 @@ TEST_F(ConversionRunTest, FailsWhenTheOutputCannotBeCreatedOrWritten)
     Run(kToGb, F());
     EXPECT_EQ(LastStatus(), "系統資料已損毀");
     EXPECT_EQ(ReadFile(site() / "a.txt"), "x\n");
+}
+
+// The descriptor every file of the core is held by: closed once, wherever it was moved, and a
+// failure names the path.
+TEST_F(ConversionRunTest, DescriptorsCloseOnceAndNameTheirPathInFailures)
+{
+    const std::string missing = F() + "/missing.txt";
+    try {
+        fanjian::Descriptor::Open("cannot open", missing, O_RDONLY);
+        ADD_FAILURE() << "opened " << missing;
+    } catch (const fanjian::FileError& error) {
+        EXPECT_EQ(error.path(), missing);
+        EXPECT_EQ(error.code(), Errno(ENOENT));
+        EXPECT_STREQ(error.what(), ("cannot open " + missing + ": No such file or directory").c_str());
+    }
+    WriteFile(site() / "a.txt", "x");
+    int fd = -1;
+    {
+        fanjian::Descriptor first = fanjian::Descriptor::Open("cannot open", F() + "/a.txt", O_RDONLY);
+        fd = first.Get();
+        fanjian::Descriptor second = std::move(first);
+        EXPECT_FALSE(first.IsOpen());
+        EXPECT_EQ(second.Get(), fd);
+        EXPECT_EQ(second.Path(), F() + "/a.txt");
+    }
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "still open after its owner went";
+    // A close the system refuses is reported, with the path.
+    fanjian::Descriptor held = fanjian::Descriptor::Open("cannot open", F() + "/a.txt", O_RDONLY);
+    ASSERT_EQ(::close(held.Get()), 0);
+    EXPECT_THROW(held.Close(), fanjian::FileError);
+    EXPECT_FALSE(held.IsOpen());
 }
 
 TEST_F(ConversionRunTest, AViewThatThrowsLeavesTheRunWithFinishedLinesOnDisk)

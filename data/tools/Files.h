@@ -6,7 +6,7 @@
 
 namespace fanjian::data {
 
-// The file's bytes. Throws std::system_error naming the file when it cannot be read.
+// The file's bytes. Throws FileError (a std::system_error) naming the file when it cannot be read.
 std::string ReadFile(const std::filesystem::path& file);
 
 // A temporary name beside `file`, for writing it whole before it takes the file's place.

@@ -1,9 +1,10 @@
 #include "conversion/ConversionRun.h"
 
-#include "dictionary/Errors.h"
 #include "conversion/Files.h"
 #include "conversion/LineConverter.h"
 #include "dictionary/CharacterDictionary.h"
+#include "dictionary/Errors.h"
+#include "system/FileError.h"
 
 #include <algorithm>
 #include <array>

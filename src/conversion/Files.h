@@ -1,5 +1,7 @@
 #pragma once
 
+#include "system/Descriptor.h"
+
 #include <sys/types.h>
 
 #include <cstddef>
@@ -49,27 +51,20 @@ FolderEntries ListFolder(const std::string& path, const std::function<void()>& e
 // A folder held open to create files in, so that each file costs no walk down its path.
 class Folder {
 public:
-    Folder() = default;
-    Folder(Folder&& other) noexcept;
-    Folder& operator=(Folder&& other) noexcept;
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    ~Folder();
 
     // The folder at `path`, links followed, created first when nothing stands there. Throws
     // FileError when it cannot be made or opened, or when something else stands there.
     static Folder OpenOrCreate(const std::string& path);
 
-    bool IsOpen() const noexcept { return fd_ >= 0; }
-    const std::string& Path() const noexcept { return path_; }
+    bool IsOpen() const noexcept { return fd_.IsOpen(); }
+    const std::string& Path() const noexcept { return fd_.Path(); }
     FileIdentity Identity() const noexcept { return identity_; }
     // True when `path` still leads to this very folder.
     bool StillAt(const std::string& path) const;
 
 private:
     friend class OutputFile;
-    std::string path_;
-    int fd_ = -1;
+    Descriptor fd_;
     FileIdentity identity_;
 };
 
@@ -78,11 +73,6 @@ private:
 class InputFile {
 public:
     explicit InputFile(const std::string& path);
-    InputFile(InputFile&& other) noexcept;
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-    InputFile& operator=(InputFile&&) = delete;
-    ~InputFile();
 
     // Up to `size` bytes; 0 at the end. Throws FileError.
     std::size_t Read(char* buffer, std::size_t size);
@@ -93,8 +83,7 @@ public:
     FileIdentity Identity() const { return identity_; }
 
 private:
-    std::string path_;
-    int fd_ = -1;
+    Descriptor fd_;
     FileIdentity identity_;
     std::uint64_t size_ = 0;
     std::uint64_t read_ = 0;
@@ -109,11 +98,6 @@ private:
 class OutputFile {
 public:
     OutputFile(const Folder& folder, const std::string& name, std::string path);
-    OutputFile(OutputFile&& other) noexcept;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    OutputFile& operator=(OutputFile&&) = delete;
-    ~OutputFile();
 
     FileIdentity Identity() const { return identity_; }
     // Empties the file.
@@ -127,8 +111,7 @@ public:
     void Close();
 
 private:
-    std::string path_;
-    int fd_ = -1;
+    Descriptor fd_;
     bool empty_ = false;
     FileIdentity identity_;
     std::uint64_t written_ = 0;

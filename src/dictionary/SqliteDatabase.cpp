@@ -1,6 +1,7 @@
 #include "dictionary/SqliteDatabase.h"
 
 #include "dictionary/Errors.h"
+#include "system/Descriptor.h"
 
 #include <sqlite3.h>
 
@@ -81,22 +82,6 @@ unsigned char* ReadWhole(int fd, const std::string& path, std::int64_t size)
     return bytes;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
-
 } // namespace
 
 SqliteDatabase::SqliteDatabase(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
@@ -108,23 +93,17 @@ SqliteDatabase SqliteDatabase::OpenSnapshot(const std::string& path)
         throw DictionaryError(path, "a path cannot hold a NUL byte");
     // O_NONBLOCK: should a FIFO stand there, opening it does not wait for a writer. The file is
     // opened once; everything after is checked on what this descriptor holds.
-    int fd;
+    Descriptor file;
     for (;;) {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd >= 0)
-            break;
-        if (errno == EINTR)
-            continue;
+        file = Descriptor::TryOpen(path, O_RDONLY | O_NONBLOCK);
         // Another program holds a lease on the file: the failed opening has asked it to let go.
-        if (errno == EWOULDBLOCK && Clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            continue;
-        }
-        break;
+        if (file.IsOpen() || errno != EWOULDBLOCK || Clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (fd < 0)
+    if (!file.IsOpen())
         throw DictionaryError(path, "cannot open: " + SystemReason(errno));
-    const Descriptor file(fd);
+    const int fd = file.Get();
     struct stat status {};
     if (::fstat(fd, &status) != 0)
         throw DictionaryError(path, "cannot open: " + SystemReason(errno));

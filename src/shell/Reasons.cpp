@@ -1,7 +1,7 @@
 #include "shell/Reasons.h"
 
 #include "conversion/ConversionRun.h"
-#include "dictionary/Errors.h"
+#include "system/FileError.h"
 #include "shell/Names.h"
 
 #include <cerrno>

@@ -16,6 +16,7 @@
 #include "conversion/LineConverter.h"
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
+#include "system/FileError.h"
 
 #include <gtest/gtest.h>
 

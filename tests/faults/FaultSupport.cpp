@@ -4,6 +4,7 @@
 
 #include "conversion/ConversionRun.h"
 #include "dictionary/Errors.h"
+#include "system/FileError.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -40,7 +40,7 @@ if(FANJIAN_FUZZ)
   # both sanitizers. The harness gets the sanitizers only: the fuzzer steers by the converter's
   # coverage.
   set(_fuzz_core_sources)
-  foreach(_fuzz_library fanjian_dictionary fanjian_conversion)
+  foreach(_fuzz_library fanjian_system fanjian_dictionary fanjian_conversion)
     get_target_property(_fuzz_dir ${_fuzz_library} SOURCE_DIR)
     get_target_property(_fuzz_sources ${_fuzz_library} SOURCES)
     list(TRANSFORM _fuzz_sources PREPEND ${_fuzz_dir}/)

@@ -2,7 +2,6 @@
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
 #include "conversion/ConversionRun.h"
-#include "dictionary/Errors.h"
 #include "shell/Accessibility.h"
 #include "shell/BoxLabel.h"
 #include "shell/Form1.h"
@@ -10,6 +9,7 @@
 #include "shell/LinkLabel.h"
 #include "shell/Names.h"
 #include "shell/Reasons.h"
+#include "system/FileError.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "dictionary/Errors.h"
+#include "system/FileError.h"
 
 namespace fanjian {
 
