@@ -3,6 +3,7 @@
 #include "RecordingView.h"
 #include "TestSupport.h"
 #include "conversion/LineConverter.h"
+#include "conversion/LineWriter.h"
 #include "dictionary/CharacterDictionary.h"
 #include "system/Descriptor.h"
 #include "system/FileError.h"
@@ -338,6 +339,75 @@ TEST_F(ConversionRunTest, DescriptorsCloseOnceAndNameTheirPathInFailures)
     ASSERT_EQ(::close(held.Get()), 0);
     EXPECT_THROW(held.Close(), fanjian::FileError);
     EXPECT_FALSE(held.IsOpen());
+}
+
+// A sink with room for so many bytes, as a disk that fills up; it can take bytes back.
+class FillingSink : public fanjian::LineSink {
+public:
+    explicit FillingSink(std::size_t room) : room_(room) {}
+    std::string bytes;
+    void Write(std::string_view more, std::uint64_t& written) override
+    {
+        const std::size_t taken = std::min(more.size(), room_ - bytes.size());
+        bytes.append(more.substr(0, taken));
+        written += taken;
+        if (taken < more.size())
+            throw fanjian::FileError("cannot write", "/out", ENOSPC);
+    }
+    void TakeBack(std::uint64_t count) noexcept override { bytes.resize(bytes.size() - count); }
+
+private:
+    std::size_t room_;
+};
+
+// Whatever stops it, the output ends after a complete line: after a disk that fills up at any byte
+// (as a run writes: in batches; as the filter does: line by line), after a row of the dictionary
+// that cannot be used (the run still writes the lines before it, the filter leaves them).
+TEST_F(ConversionRunTest, TheLineWriterEndsAStoppedOutputAfterItsLastCompleteLine)
+{
+    fanjian::CharacterDictionary dictionary;
+    dictionary.Open(program_.str());
+    const auto write = [&](const std::string& text, fanjian::LineWriter::Settings settings, FillingSink& sink) {
+        RecordingView quiet;
+        fanjian::LineConverter converter(kToGb, dictionary, quiet);
+        fanjian::LineWriter writer(settings);
+        writer.Start(sink);
+        try {
+            // The bytes the converter leaves at the end of a block come again in the next.
+            for (std::size_t at = 0;;) {
+                const std::string_view block = std::string_view(text).substr(at, settings.block);
+                const bool atEnd = at + block.size() == text.size();
+                at += writer.Convert(converter, block, atEnd);
+                if (atEnd)
+                    break;
+            }
+        } catch (...) {
+            writer.KeepFinishedLines();
+        }
+    };
+    // Every kind of line end, a declaration, a lead byte before a line end, a long line.
+    const std::string text = "a\r\n" + Bytes("B0EA A4A4 0D") + "<meta charset=big5>\n" + Bytes("B1 0A") +
+                             std::string(300, 'x') + Bytes("B0EA") + "\r\n\r" + Bytes("A4A4") + "last";
+    FillingSink unlimited(1 << 20);
+    write(text, {.collect = 64, .block = 32}, unlimited);
+    const std::string whole = unlimited.bytes;
+    ASSERT_EQ(whole, "a\r\n" + Bytes("B9FA D6D0 0D0A") + "<meta charset=gb2312>\r\n" + Bytes("B1 0D0A") +
+                         std::string(300, 'x') + Bytes("B9FA") + "\r\n\r\n" + Bytes("D6D0") + "last\r\n");
+    for (const bool eager : {false, true}) {
+        for (std::size_t room = 0; room < whole.size(); ++room) {
+            FillingSink sink(room);
+            write(text, {.collect = 64, .block = 32, .eager = eager}, sink);
+            const std::size_t end = room == 0 ? std::string::npos : whole.rfind('\n', room - 1);
+            EXPECT_EQ(sink.bytes, end == std::string::npos ? "" : whole.substr(0, end + 1))
+                << room << " bytes of room" << (eager ? ", line by line" : "");
+        }
+    }
+    const std::string badRow = "one\ntwo\n" + Bytes("C0C0") + "\n";
+    FillingSink run(1 << 20), filter(1 << 20);
+    write(badRow, {.collect = 64, .block = 64}, run);
+    write(badRow, {.collect = 64, .block = 64, .eager = true, .finishAfterFailure = false}, filter);
+    EXPECT_EQ(run.bytes, "one\r\ntwo\r\n");
+    EXPECT_EQ(filter.bytes, "");
 }
 
 TEST_F(ConversionRunTest, AViewThatThrowsLeavesTheRunWithFinishedLinesOnDisk)

@@ -31,16 +31,10 @@ public:
     void Run();
 
 private:
-    void Emit(std::string_view bytes);
-    void NoteWritten(std::string_view written) noexcept;
-    void CutBackUnfinishedLine() noexcept;
-
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
     int inFd_;
     int outFd_;
-    // Bytes of the unfinished line that went out already: what a cut-back takes off again.
-    std::size_t unfinishedWritten_ = 0;
 };
 
 } // namespace fanjian::cli

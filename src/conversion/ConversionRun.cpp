@@ -2,6 +2,7 @@
 
 #include "conversion/Files.h"
 #include "conversion/LineConverter.h"
+#include "conversion/LineWriter.h"
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
 #include "system/FileError.h"
@@ -64,14 +65,34 @@ constexpr std::size_t kReadSize = 256 * 1024;
 constexpr std::uint64_t kEntriesBetweenPauses = 256;
 constexpr std::size_t kWriteSize = 1024 * 1024;
 
+// An output file as the place a LineWriter writes to.
+class FileSink : public LineSink {
+public:
+    explicit FileSink(OutputFile& file) : file_(file) {}
+    void Write(std::string_view bytes, std::uint64_t& written) override
+    {
+        const std::uint64_t before = file_.BytesWritten();
+        try {
+            file_.Write(bytes);
+        } catch (...) {
+            written += file_.BytesWritten() - before;
+            throw;
+        }
+        written += bytes.size();
+    }
+    void TakeBack(std::uint64_t count) noexcept override { file_.CutBackTo(file_.BytesWritten() - count); }
+
+private:
+    OutputFile& file_;
+};
+
 // The state of one run from the opening of the dictionary to its closing.
 class RunState {
 public:
     RunState(ConversionDirection direction, std::string_view folder, ProgressView& view)
         : direction_(direction), folder_(folder), outputFolder_(Join(folder, texts::OutputFolderName(direction))),
-          view_(view), readBuffer_(kReadSize)
+          view_(view), readBuffer_(kReadSize), writer_({.collect = kWriteSize, .block = kReadSize})
     {
-        written_.reserve(kWriteSize + kReadSize * 2);
     }
 
     void Execute(const std::string& dictionaryFile)
@@ -211,64 +232,26 @@ private:
     // the end of a block that the converter cannot decide on yet go again at the front of the next.
     void ConvertFile(LineConverter& converter, InputFile& input, OutputFile& output)
     {
-        written_.clear();
-        std::uint64_t bufferStart = 0; // where the bytes in written_ begin in the output
-        std::uint64_t lineStart = 0;   // where the line being converted begins in the output
-        std::uint64_t linesOnDisk = 0; // where the last line written whole ends
-        bool converting = false;
+        FileSink sink(output);
+        writer_.Start(sink);
         std::size_t kept = 0;
         try {
             for (;;) {
                 const std::size_t got = input.Read(readBuffer_.data() + kept, readBuffer_.size() - kept);
                 const bool atEnd = got == 0 || input.AtEnd();
                 const std::string_view block(readBuffer_.data(), kept + got);
-                converting = true;
-                const std::size_t taken = converter.ConvertLines(block, atEnd, written_);
-                converting = false;
-                if (converter.LineStart() != LineConverter::kNoLineStart)
-                    lineStart = bufferStart + converter.LineStart();
+                const std::size_t taken = writer_.Convert(converter, block, atEnd);
                 kept = block.size() - taken;
                 std::memmove(readBuffer_.data(), readBuffer_.data() + taken, kept);
-                if (written_.size() >= kWriteSize || atEnd) {
-                    output.Write(View(written_));
-                    written_.clear();
-                    bufferStart = output.BytesWritten();
-                    linesOnDisk = lineStart;
-                }
                 if (atEnd)
                     break;
             }
         } catch (...) {
             // Whatever stops the file, every finished line goes to disk and nothing of the
             // unfinished one does.
-            if (converting && converter.LineStart() != LineConverter::kNoLineStart)
-                lineStart = bufferStart + converter.LineStart();
-            KeepFinishedLines(output, bufferStart, lineStart, linesOnDisk);
+            writer_.KeepFinishedLines();
             throw;
         }
-    }
-
-    // written_ holds the output from `bufferStart` on; when a write failed half-way, its first
-    // bytes are on disk already. `lineStart` is where the unfinished line begins, `linesOnDisk`
-    // where the last line that went to disk whole (before `bufferStart`) ends.
-    void KeepFinishedLines(OutputFile& output, std::uint64_t bufferStart, std::uint64_t lineStart,
-                           std::uint64_t linesOnDisk) noexcept
-    {
-        try {
-            const std::uint64_t onDisk = output.BytesWritten();
-            if (lineStart > onDisk)
-                output.Write(View(written_).substr(static_cast<std::size_t>(onDisk - bufferStart),
-                                                   static_cast<std::size_t>(lineStart - onDisk)));
-            else
-                output.CutBackTo(lineStart);
-        } catch (const FileError&) {
-            // The disk takes no more: what it holds ends after the last CR LF that reached it.
-            // Within a line the output has no CR or LF of its own: every CR LF ends a line.
-            const std::string_view onDisk(written_.data(), static_cast<std::size_t>(output.BytesWritten() - bufferStart));
-            const std::size_t end = onDisk.rfind("\r\n");
-            output.CutBackTo(end == std::string_view::npos ? linesOnDisk : bufferStart + end + 2);
-        }
-        written_.clear();
     }
 
     ConversionDirection direction_;
@@ -278,7 +261,7 @@ private:
     std::uint64_t fileCount_ = 0;
     std::uint64_t listed_ = 0;
     std::vector<char> readBuffer_;
-    ByteBuffer written_;
+    LineWriter writer_;
     CharacterDictionary dictionary_;
     std::optional<LineConverter> converter_;
     std::vector<FileIdentity> inputFolders_; // the folder and its subfolders
