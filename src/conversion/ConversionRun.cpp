@@ -120,6 +120,10 @@ public:
         };
         std::vector<Subfolder> subfolders;
         for (const FolderEntry& folder : top.folders) {
+            // The run's own output folder is no input: a second run converts nothing twice. The
+            // other direction's output folder is a subfolder like any other.
+            if (folder.name == texts::OutputFolderName(direction_))
+                continue;
             Subfolder& subfolder = subfolders.emplace_back(Subfolder{folder.name, {}, std::nullopt});
             try {
                 subfolder.entries = ListFolder(Join(folder_, folder.name), pause);
@@ -127,12 +131,8 @@ public:
                 subfolder.unreadable = error;
                 continue;
             }
-            // An earlier run's output folder is read like any other subfolder, but what is in it
-            // is output, to be written again.
-            if (folder.name != texts::OutputFolderName(direction_)) {
-                inputFolders_.push_back(subfolder.entries.self);
-                AddInputs(subfolder.entries);
-            }
+            inputFolders_.push_back(subfolder.entries.self);
+            AddInputs(subfolder.entries);
         }
         AddInputs(top);
         std::sort(inputs_.begin(), inputs_.end());

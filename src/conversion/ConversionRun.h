@@ -13,7 +13,8 @@ namespace fanjian {
 // One conversion run over a folder: the files directly in each immediate subfolder, then the
 // files directly in the folder itself, whose names end in .txt .htm .html .asp .php .php3 .jsp or
 // .js (any letter case), converted into the folder's "GB" (or "BIG5") subfolder, which mirrors one
-// level of subfolders. Input files are never changed.
+// level of subfolders. Input files are never changed. The output folder itself is no subfolder to
+// convert, so a second run converts nothing twice; the other direction's output folder is.
 //
 // The run lists the folder and every subfolder before it writes anything. It fails when a folder
 // or an entry in it cannot be looked at (a subfolder when the pass comes to it). It writes only

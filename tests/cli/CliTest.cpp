@@ -125,7 +125,8 @@ RunPicture CoreRun(ConversionDirection direction, const fs::path& site, const fs
 
 // The same folder converted by fanjian-convert -v, by the run in this process, and by the real
 // main window when the windows are built: the same files byte for byte, the same listing and
-// status. Each starts from the folder as it was (an earlier output folder in it is input too).
+// status. Each starts from the folder as it was (the other direction's earlier output folder in it
+// is input too).
 void ExpectSameAsWindow(ConversionDirection direction, const fs::path& site, const fs::path& programDirectory,
                         bool windowCanShowNames = true)
 {
@@ -290,6 +291,12 @@ TEST(ConvertFolder, ExitStatusesAndMessages)
     EXPECT_EQ(run.out, "繁轉簡轉換完成\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ReadFile(site / "GB" / "a.htm"), Bytes("B7B1 0D0A"));
+    // A second run converts nothing twice: the same file again, and no GB/GB.
+    const auto converted = TreeFiles(site);
+    run = RunConvert({"-sv", "--dictionary=" + dictionary, site.string()});
+    EXPECT_EQ(run.ending.status, 0);
+    EXPECT_EQ(run.out, (site / "GB" / "a.htm").string() + "\n繁轉簡轉換完成\n");
+    EXPECT_TRUE(TreeFiles(site) == converted);
 
     // Failed: status 1, the status text and the cause (path and system error) on standard error.
     run = RunConvert({"-s", "--dictionary", dictionary, (temp.path() / "gone").string()});

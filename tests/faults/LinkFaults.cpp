@@ -84,11 +84,10 @@ const std::vector<FaultCase> kLinkCases = {
         })
         .Fails()
         .Check([](Site& s, const ChildRun& r) {
-            // GB is a subfolder too: its a.htm is read into GB/GB; the top a.htm may not go
-            // through the link.
+            // The top a.htm may not go through the link.
             const std::vector<std::string> sources = r.Texts("AddSourceListItem");
-            EXPECT_EQ(sources.size(), 5u);
-            EXPECT_EQ(sources[2], s.InItem("a.htm"));
+            EXPECT_EQ(sources.size(), 4u);
+            EXPECT_EQ(sources[1], s.InItem("a.htm"));
         }),
     FaultCase("OutputHardLinkedToAnotherInput")
         .Setup([](Site& s) {
@@ -170,19 +169,24 @@ const std::vector<FaultCase> kLinkCases = {
             EXPECT_EQ(r.Texts("AddSourceListItem"), (std::vector<std::string>{s.InItem("real.txt")}));
             EXPECT_FALSE(fs::exists(s.Out() / "a.htm"));
         }),
-    // A run over a folder converted before: the old output folder is a subfolder like any other,
-    // and its files are outputs again.
+    // A run over a folder converted before: its own output folder is output only, unread; the
+    // other direction's is a subfolder like any other.
     FaultCase("OutputFolderOfAnEarlierRun")
         .Setup([](Site& s) {
             s.File("index.htm", kBig5Text + "\n");
             s.Folder("GB");
             s.File("GB/index.htm", kGbText + "\r\n");
+            s.File("GB/old.htm", "an earlier page\r\n");
+            s.Folder("BIG5");
+            s.File("BIG5/index.htm", kBig5Text + "\r\n");
         })
         .Completes()
         .Check([](Site& s, const ChildRun& r) {
             EXPECT_EQ(r.Texts("AddResultListItem"),
-                      (std::vector<std::string>{s.OutItem("GB/index.htm"), s.OutItem("index.htm")}));
+                      (std::vector<std::string>{s.OutItem("BIG5/index.htm"), s.OutItem("index.htm")}));
+            EXPECT_FALSE(fs::exists(s.Out() / "GB"));
             EXPECT_EQ(ReadFile(s.Out() / "index.htm"), kGbText + "\r\n");
+            EXPECT_EQ(ReadFile(s.Out() / "old.htm"), "an earlier page\r\n");
         }),
 };
 
