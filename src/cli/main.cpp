@@ -10,6 +10,7 @@
 #include "conversion/Files.h"
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
+#include "system/Process.h"
 
 #include <cerrno>
 #include <cstring>
@@ -161,6 +162,9 @@ int Run(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    // Before anything opens a file. Without its standard descriptors the tool cannot even say so.
+    if (!PrepareProcess())
+        return kExitFailed;
     int status = kExitFailed;
     try {
         InstallStopSignals();

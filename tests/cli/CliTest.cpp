@@ -638,6 +638,62 @@ TEST(ConvertFolder, StopSignalWhileTheListingWaitsEndsTheRun)
     EXPECT_NE(fs::exists(outputs[0]), fs::exists(outputs[1])); // the second file was never begun
 }
 
+// Started without standard input and output, or under a file size limit (ulimit -f): the tool
+// neither waits nor spins, and a write past the limit is a failure with its cause, the file ending
+// after its last whole line.
+TEST(ConvertFolder, ClosedStandardStreamsAndAFileSizeLimit)
+{
+    const TempDir temp;
+    const fs::path site = temp.path() / "site";
+    fs::create_directories(site / "sub");
+    WriteDictionary(temp.path(), kDictionary);
+    const std::string dictionary = (temp.path() / "mervik.pcx").string();
+    std::string lines;
+    for (int i = 0; i < 3000; ++i)
+        lines += std::to_string(i) + Bytes("C163C5E9C2E0B4ABA4A4 0A");
+    WriteFile(site / "sub" / "a.htm", lines);
+    const std::string converted = ConvertWhole(ConversionDirection::TraditionalToSimplified, temp.str(), lines);
+    constexpr std::uint64_t kLimit = 10007;
+    const std::string fitting = converted.substr(0, converted.rfind('\n', kLimit - 1) + 1);
+    const int err = ::open((temp.path() / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+
+    // The filter with standard input closed: an empty input, at once.
+    Ending ending = WaitFor(StartProcess(FANJIAN_CONVERT, {"-s", "--dictionary", dictionary}, kClosed, -1, err),
+                            std::chrono::seconds(20));
+    EXPECT_FALSE(ending.timedOut);
+    EXPECT_EQ(ending.status, 0);
+    // A folder run listing what it writes, with standard input and output closed.
+    ending = WaitFor(StartProcess(FANJIAN_CONVERT, {"-sv", "--dictionary", dictionary, site.string()}, kClosed,
+                                  kClosed, err),
+                     std::chrono::seconds(20));
+    EXPECT_FALSE(ending.timedOut);
+    EXPECT_EQ(ending.status, 0);
+    EXPECT_TRUE(ReadFile(site / "GB" / "sub" / "a.htm") == converted);
+    EXPECT_EQ(ReadFile(temp.path() / "err"), "");
+
+    // The same run under the limit; then the filter into a file.
+    fs::remove_all(site / "GB");
+    ending = WaitFor(StartProcess(FANJIAN_CONVERT, {"-s", "--dictionary", dictionary, site.string()}, -1, -1, err,
+                                  {}, kLimit));
+    EXPECT_TRUE(ending.exited) << "signal " << ending.signal;
+    EXPECT_EQ(ending.status, 1);
+    const std::string left = ReadFile(site / "GB" / "sub" / "a.htm");
+    EXPECT_TRUE(left == fitting) << left.size() << " bytes instead of " << fitting.size();
+    const int in = ::open((site / "sub" / "a.htm").c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open((temp.path() / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ending = WaitFor(StartProcess(FANJIAN_CONVERT, {"-s", "--dictionary", dictionary}, in, out, err, {}, kLimit));
+    ::close(in);
+    ::close(out);
+    ::close(err);
+    EXPECT_TRUE(ending.exited) << "signal " << ending.signal;
+    EXPECT_EQ(ending.status, 1);
+    const std::string filtered = ReadFile(temp.path() / "out");
+    EXPECT_TRUE(filtered == fitting) << filtered.size() << " bytes instead of " << fitting.size();
+    EXPECT_EQ(ReadFile(temp.path() / "err"),
+              "fanjian-convert: 系統資料已損毀: cannot write " + (site / "GB" / "sub" / "a.htm").string() +
+                  ": File too large\nfanjian-convert: cannot write standard output: File too large\n");
+}
+
 TEST(Progress, ShownOnlyOnATerminalAndTakenAwayAtTheEnd)
 {
     const TempDir temp;

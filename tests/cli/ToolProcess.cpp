@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -17,7 +18,7 @@ namespace fanjian::testing {
 namespace fs = std::filesystem;
 
 pid_t StartProcess(const std::string& program, const std::vector<std::string>& args, int in, int out, int err,
-                   const fs::path& folder)
+                   const fs::path& folder, std::uint64_t fileSizeLimit)
 {
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
@@ -33,20 +34,25 @@ pid_t StartProcess(const std::string& program, const std::vector<std::string>& a
     if (pid == 0) {
         // Only async-signal-safe calls from here on.
         const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-        const int wanted[3] = {in >= 0 ? in : null, out >= 0 ? out : null, err >= 0 ? err : null};
+        const int given[3] = {in, out, err};
         int moved[3];
         for (int i = 0; i < 3; ++i)
-            moved[i] = ::fcntl(wanted[i], F_DUPFD_CLOEXEC, 10);
+            moved[i] = given[i] == kClosed ? -1 : ::fcntl(given[i] >= 0 ? given[i] : null, F_DUPFD_CLOEXEC, 10);
         for (int i = 0; i < 3; ++i) {
-            if (::dup2(moved[i], i) < 0)
+            if (moved[i] < 0)
+                ::close(i);
+            else if (::dup2(moved[i], i) < 0)
                 ::_exit(126);
         }
+        const rlimit limit = {fileSizeLimit, RLIM_INFINITY};
+        if (fileSizeLimit != 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(126);
         if (!folderText.empty() && ::chdir(folderText.c_str()) != 0)
             ::_exit(126);
         // The test process may have set signals aside; the tool starts as from a shell.
         struct sigaction standard {};
         standard.sa_handler = SIG_DFL;
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ})
             ::sigaction(signal, &standard, nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
@@ -69,6 +75,24 @@ Ending WaitFor(pid_t pid)
     ending.status = ending.exited ? WEXITSTATUS(raw) : -1;
     ending.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
     ending.maxRssKb = usage.ru_maxrss;
+    return ending;
+}
+
+Ending WaitFor(pid_t pid, std::chrono::seconds deadline)
+{
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    // Whether the child has ended, leaving it to be waited for.
+    const auto ended = [pid] {
+        siginfo_t info{};
+        return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+    };
+    while (!ended() && std::chrono::steady_clock::now() < end)
+        ::usleep(10000);
+    const bool timedOut = !ended();
+    if (timedOut)
+        ::kill(pid, SIGKILL);
+    Ending ending = WaitFor(pid);
+    ending.timedOut = timedOut;
     return ending;
 }
 

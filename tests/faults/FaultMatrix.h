@@ -83,6 +83,7 @@ struct FaultCase {
         return *this;
     }
     FaultCase& Deadline(int seconds) { options.deadlineSeconds = seconds; return *this; }
+    FaultCase& ClosedStandardStreams() { options.closedStandardStreams = true; return *this; }
     FaultCase& During(std::function<void(Site&, std::string_view, std::string_view)> f) { during = std::move(f); return *this; }
     FaultCase& FolderArgument(std::function<std::string(Site&)> f) { folderArgument = std::move(f); return *this; }
     FaultCase& ChangedByTheCase(std::set<std::string> paths) { changedByTheCase = std::move(paths); return *this; }

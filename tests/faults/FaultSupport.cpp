@@ -5,6 +5,7 @@
 #include "conversion/ConversionRun.h"
 #include "dictionary/Errors.h"
 #include "system/FileError.h"
+#include "system/Process.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -100,11 +101,20 @@ int ChildMain(ConversionDirection direction, const std::string& folder, const st
                                 std::strerror(errno));
         return 0;
     };
+    if (options.closedStandardStreams) {
+        for (int stream = 0; stream <= 2; ++stream)
+            ::close(stream);
+    }
+    // The start of both programs, before anything else.
+    if (!PrepareProcess())
+        return fail("PrepareProcess");
     if (options.fileSizeLimit != 0) {
-        struct sigaction action {};
-        action.sa_handler = options.liftLimitAfterFirstFailure ? LiftFileSizeLimit : SIG_IGN;
-        if (::sigaction(SIGXFSZ, &action, nullptr) != 0)
-            return fail("sigaction");
+        if (options.liftLimitAfterFirstFailure) {
+            struct sigaction action {};
+            action.sa_handler = LiftFileSizeLimit;
+            if (::sigaction(SIGXFSZ, &action, nullptr) != 0)
+                return fail("sigaction");
+        }
         const struct rlimit limit = {options.fileSizeLimit, RLIM_INFINITY};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             return fail("setrlimit");

@@ -53,12 +53,15 @@ struct ChildRun {
 struct ChildOptions {
     // Run as nobody (uid and gid 65534) when started as root; the caller gives it the trees.
     bool unprivileged = false;
-    // RLIMIT_FSIZE for the child, SIGXFSZ ignored: writes past it fail with EFBIG. 0: none.
+    // RLIMIT_FSIZE for the child, which starts as the programs do (PrepareProcess: SIGXFSZ
+    // ignored, so writes past it fail with EFBIG). 0: none.
     std::uint64_t fileSizeLimit = 0;
     // With a limit: the first write that hits it lifts the limit again, as when a full disk gets
     // space back just after a write failed.
     bool liftLimitAfterFirstFailure = false;
     int deadlineSeconds = 120;
+    // Standard input, output and error closed before the child starts as the programs do.
+    bool closedStandardStreams = false;
 };
 
 inline constexpr uid_t kNobody = 65534;

@@ -77,8 +77,10 @@ const std::vector<FaultCase> kWritingCases = {
             const std::string expected = s.Convert(ReadFile(s.F / "big.txt")).text;
             ASSERT_GT(expected.size(), kLimit);
             const std::string left = ReadFile(s.Out() / "big.txt");
-            // Every line that fitted, and not a byte of the line that did not.
+            // Every line that fitted, and not a byte of the line that did not; the cause, not a signal.
             EXPECT_EQ(FirstDifference(left, LinesWithin(expected, kLimit)), "");
+            EXPECT_EQ(r.failureValue, EFBIG) << r.failureMessage;
+            EXPECT_NE(r.failureMessage.find((s.Out() / "big.txt").string()), std::string::npos);
         })
         .FileSizeLimit(kLimit),
     FaultCase("DiskFullInsideALongLine")
@@ -197,6 +199,25 @@ const std::vector<FaultCase> kWritingCases = {
             s.Link("../../s/new.htm", "GB/s/a.htm");
         })
         .Fails(),
+    // Started without standard input, output and error: no file of the run takes their numbers.
+    FaultCase("StandardStreamsClosed")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("s/a.htm", kBig5Text + "\n");
+            s.File("b.htm", kBig5Text + "\n");
+        })
+        .Completes()
+        .During([](Site&, std::string_view operation, std::string_view) {
+            if (operation != "ShowCharacterCount")
+                return;
+            for (int stream = 0; stream <= 2; ++stream) {
+                std::error_code error;
+                const fs::path target = fs::read_symlink("/proc/self/fd/" + std::to_string(stream), error);
+                if (target != "/dev/null")
+                    throw std::runtime_error("descriptor " + std::to_string(stream) + " is " + target.string());
+            }
+        })
+        .ClosedStandardStreams(),
 };
 
 INSTANTIATE_TEST_SUITE_P(Writing, FaultMatrix, ::testing::ValuesIn(kWritingCases), CaseName);
