@@ -1,6 +1,7 @@
 #include "cli/ConsoleView.h"
 
 #include "cli/Streams.h"
+#include "conversion/ShownText.h"
 
 #include <algorithm>
 #include <clocale>
@@ -85,9 +86,7 @@ void ConsoleView::AddResultListItem(std::string_view text)
         return;
     if (settings_.outShares)
         Erase();
-    std::string line;
-    line.reserve(text.size() + 1);
-    line += text;
+    std::string line = settings_.escapeListing ? EscapeControls(text) : std::string(text);
     line += '\n';
     WriteAll(settings_.outFd, line, kStandardOutput);
 }
@@ -99,7 +98,8 @@ void ConsoleView::ShowStatus(std::string_view text)
 
 void ConsoleView::ShowFileName(std::string_view text)
 {
-    fileName_ = text;
+    if (settings_.progress)
+        fileName_ = EscapeControls(text);
 }
 
 void ConsoleView::ShowFileCount(std::string_view text)

@@ -15,10 +15,11 @@ namespace fanjian::cli {
 
 // What a folder run shows in a terminal, in place of the window's labels and lists:
 // - with `verbose`, each file written (the window's right-hand list), one line each on standard
-//   output, as the run gives it;
+//   output: as the run gives it, or with its control characters escaped (EscapeControls) where
+//   standard output is a terminal;
 // - with `progress` (standard error is a terminal), one progress line on standard error, redrawn
 //   in place at most every kRedrawInterval: the file count, the characters replaced and the
-//   current file, the run's own texts;
+//   current file, the run's own texts, the file's name escaped;
 // - the last status text, which the caller prints when the run has ended.
 // Every pass over the events looks for a stop signal (StopRequested) first.
 class ConsoleView : public ProgressView {
@@ -30,6 +31,8 @@ public:
         int outFd = 1;
         int errFd = 2;
         bool verbose = false;
+        // Standard output is a terminal: the names listed are escaped.
+        bool escapeListing = false;
         bool progress = false;
         // Standard output shows in the same terminal: the progress line makes way for its lines.
         bool outShares = false;

@@ -8,6 +8,7 @@
 #include "cli/Streams.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/Files.h"
+#include "conversion/ShownText.h"
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
 #include "system/Process.h"
@@ -27,14 +28,13 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr std::string_view kProgram = "fanjian-convert";
 
-// A message on standard error. Nothing can be done when standard error takes no more.
+// A message on standard error, its names shown but never obeyed by a terminal (now or when a log
+// is read later). Nothing can be done when standard error takes no more.
 void Complain(std::string_view message)
 {
-    std::string line;
-    line.reserve(kProgram.size() + 2 + message.size() + 1);
-    line += kProgram;
+    std::string line(kProgram);
     line += ": ";
-    line += message;
+    line += EscapeControls(message);
     line += '\n';
     try {
         WriteAll(STDERR_FILENO, line, "standard error");
@@ -91,6 +91,7 @@ int ConvertFolder(const Options& options, const std::string& dictionaryFile)
     const std::string folder = FromCurrentFolder(options.folder);
     ConsoleView::Settings settings;
     settings.verbose = options.verbose;
+    settings.escapeListing = IsTerminal(STDOUT_FILENO);
     settings.progress = IsTerminal(STDERR_FILENO);
     settings.outShares = settings.progress && IsTerminal(STDOUT_FILENO);
     ConsoleView view(std::move(settings));

@@ -1,6 +1,7 @@
 #include "shell/Form1.h"
 
 #include "conversion/ConversionRun.h"
+#include "conversion/ShownText.h"
 #include "shell/Accessibility.h"
 #include "shell/BoxLabel.h"
 #include "shell/Form2.h"
@@ -337,7 +338,8 @@ void Form1::ShowOutcome(const RunResult& result, const std::string& folderPath)
     notice_->announce(heard);
     if (line.empty())
         return;
-    line = "fanjian: " + line + "\n";
+    // Names are shown, never obeyed, also by a terminal that shows the log later.
+    line = "fanjian: " + EscapeControls(line) + "\n";
     // Nothing more can be done where standard error takes no more.
     if (std::fwrite(line.data(), 1, line.size(), stderr) == line.size())
         std::fflush(stderr);

@@ -10,6 +10,7 @@
 #include "cli/StreamConversion.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/LineConverter.h"
+#include "conversion/ShownText.h"
 #include "dictionary/CharacterDictionary.h"
 
 #include <gtest/gtest.h>
@@ -214,6 +215,40 @@ void WriteRealSite(const fs::path& site, const std::string& text, bool big5)
     WriteFile(site / "readme", text.substr(0, 50));
     WriteFile(site / "empty.jsp", "");
 }
+
+// A pseudo-terminal for the tool's output: the tool writes to Side(), the screen shows what came.
+class Terminal {
+public:
+    Terminal()
+    {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        side_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (side_ < 0)
+            throw std::runtime_error("cannot open the pseudo-terminal");
+        ::fcntl(master_, F_SETFL, O_NONBLOCK);
+    }
+    ~Terminal()
+    {
+        ::close(side_);
+        ::close(master_);
+    }
+    int Side() const { return side_; }
+    // What was written to the terminal since the last look.
+    std::string Screen() const
+    {
+        std::string screen;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(master_, buffer, sizeof buffer)) > 0;)
+            screen.append(buffer, static_cast<std::size_t>(got));
+        return screen;
+    }
+
+private:
+    int master_ = -1;
+    int side_ = -1;
+};
 
 // SIGTERM in this process, as the tool takes it; the pending signal is forgotten afterwards.
 class InProcessSignal {
@@ -694,6 +729,46 @@ TEST(ConvertFolder, ClosedStandardStreamsAndAFileSizeLimit)
                   ": File too large\nfanjian-convert: cannot write standard output: File too large\n");
 }
 
+// Names are shown, never obeyed: on a terminal the listing and the progress line escape them; to
+// a file the listing gives them as they are; a message escapes them wherever it goes.
+TEST(ConvertFolder, NamesAreShownNeverObeyed)
+{
+    const TempDir temp;
+    const fs::path site = temp.path() / "site";
+    const std::string retitle = "\x1B]0;owned\x07"; // sets the terminal's title
+    const std::string erase = "\x1B[2J";             // erases the screen
+    fs::create_directories(site / retitle);
+    WriteDictionary(temp.path(), kDictionary);
+    WriteFile(site / retitle / (erase + "a.htm"), Bytes("C163 0A"));
+    const std::vector<std::string> args = {"-sv", "--dictionary", (temp.path() / "mervik.pcx").string(),
+                                           site.string()};
+    const std::string listed = (site / "GB" / retitle / (erase + "a.htm")).string();
+    const std::string escaped = (site / "GB").string() + "/\\x1B]0;owned\\x07/\\x1B[2Ja.htm";
+
+    Terminal terminal;
+    EXPECT_EQ(WaitFor(StartProcess(FANJIAN_CONVERT, args, -1, terminal.Side(), terminal.Side())).status, 0);
+    const std::string screen = terminal.Screen();
+    EXPECT_NE(screen.find(escaped + "\r\n"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("檔名 \\x1B[2Ja.htm"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find_first_of("\x1B\x07"), std::string::npos) << screen;
+
+    fs::remove_all(site / "GB");
+    ToolRun run = RunConvert(args);
+    EXPECT_EQ(run.out, listed + "\n繁轉簡轉換完成\n");
+    fs::remove(listed);
+    fs::create_directory(listed);
+    run = RunConvert(args);
+    EXPECT_EQ(run.ending.status, 1);
+    EXPECT_EQ(run.err, "fanjian-convert: 系統資料已損毀: cannot create " + escaped + ": not a regular file\n");
+#ifdef FANJIAN_WINDOW_CONVERT
+    // The window's line on standard error too.
+    run = RunProgram(FANJIAN_WINDOW_CONVERT, {"-s", site.string(), temp.str()});
+    EXPECT_NE(run.err.find("fanjian: cannot create " + escaped + ": not a regular file\n"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find('\x1B'), std::string::npos) << run.err;
+#endif
+}
+
 TEST(Progress, ShownOnlyOnATerminalAndTakenAwayAtTheEnd)
 {
     const TempDir temp;
@@ -705,23 +780,12 @@ TEST(Progress, ShownOnlyOnATerminalAndTakenAwayAtTheEnd)
     const std::vector<std::string> args = {"-s", "-v", "--dictionary", (temp.path() / "mervik.pcx").string(),
                                            site.string()};
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(terminal, 0);
+    Terminal terminal;
     const int out = ::open((temp.path() / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const pid_t pid = StartProcess(FANJIAN_CONVERT, args, -1, out, terminal);
+    const pid_t pid = StartProcess(FANJIAN_CONVERT, args, -1, out, terminal.Side());
     ::close(out);
     EXPECT_EQ(WaitFor(pid).status, 0);
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
-    std::string screen;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(master, buffer, sizeof buffer)) > 0;)
-        screen.append(buffer, static_cast<std::size_t>(got));
-    ::close(terminal);
-    ::close(master);
+    const std::string screen = terminal.Screen();
 
     // Drawn in place from the first file on, with the run's texts, and blanked at the end.
     EXPECT_TRUE(screen.starts_with("\r第 1 檔案  檔名 one.htm")) << screen;
@@ -793,6 +857,10 @@ TEST(Progress, FitsTheTerminalWidthWhateverTheNames)
     // A line break or a Big5 byte in a name would break the line: each shows as "?".
     EXPECT_EQ(FitToColumns("a\nb" + Bytes("B0EA") + "c", 100, width), "a?b??c");
     EXPECT_EQ(width, 6u);
+    // Escaped, a name has nothing left a terminal obeys: no C0 or C1 control, no stray byte (國 is
+    // E5 9C 8B, its 9C and 8B no C1 controls).
+    EXPECT_EQ(EscapeControls("國\\a\tb\x7F" + Bytes("C29B B0EA F09F9880")),
+              "國\\\\a\\x09b\\x7F\\xC2\\x9B\\xB0\\xEA" + Bytes("F09F9880"));
 }
 
 TEST(Options, GnuStyleCommandLines)
