@@ -31,6 +31,10 @@ public:
     void ShowStatus(std::string_view text) override { Record("ShowStatus", text); }
     void ShowFileName(std::string_view text) override { Record("ShowFileName", text); }
     void ShowFileCount(std::string_view text) override { Record("ShowFileCount", text); }
+    void AddSkippedItem(std::string_view item, std::string_view reason) override
+    {
+        Record("AddSkippedItem", std::string(item) + "\n" + std::string(reason));
+    }
 
     void ShowCharacterCount(std::string_view text) override
     {

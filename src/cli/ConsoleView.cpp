@@ -91,6 +91,12 @@ void ConsoleView::AddResultListItem(std::string_view text)
     WriteAll(settings_.outFd, line, kStandardOutput);
 }
 
+void ConsoleView::AddSkippedItem(std::string_view, std::string_view reason)
+{
+    Erase();
+    WriteAll(settings_.errFd, "fanjian-convert: " + EscapeControls(reason) + "\n", kStandardError);
+}
+
 void ConsoleView::ShowStatus(std::string_view text)
 {
     status_ = text;

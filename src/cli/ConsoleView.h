@@ -20,6 +20,7 @@ namespace fanjian::cli {
 // - with `progress` (standard error is a terminal), one progress line on standard error, redrawn
 //   in place at most every kRedrawInterval: the file count, the characters replaced and the
 //   current file, the run's own texts, the file's name escaped;
+// - each entry the run leaves out, with its reason, as a message on standard error;
 // - the last status text, which the caller prints when the run has ended.
 // Every pass over the events looks for a stop signal (StopRequested) first.
 class ConsoleView : public ProgressView {
@@ -52,6 +53,7 @@ public:
     void ShowFileName(std::string_view text) override;
     void ShowFileCount(std::string_view text) override;
     void ShowCharacterCount(std::string_view text) override { characterCount_ = text; }
+    void AddSkippedItem(std::string_view item, std::string_view reason) override;
     // The pairs before the next look at the clock draw nothing; a stop signal waits for the next
     // pair, a moment later.
     bool SkipsQuietCounts() const override { return true; }

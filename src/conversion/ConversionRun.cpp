@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+#include <unistd.h>
+
 namespace fanjian {
 
 namespace texts {
@@ -111,56 +113,81 @@ public:
             if (++listed_ % kEntriesBetweenPauses == 0)
                 view_.ProcessPendingEvents();
         };
-        const FolderEntries top = ListFolder(folder_, pause);
-        inputFolders_.push_back(top.self);
-        struct Subfolder {
-            std::string name;
-            FolderEntries entries;
-            std::optional<FileError> unreadable;
-        };
+        top_ = Folder::Open(folder_);
+        const FolderEntries top = top_.List(FollowsLinksIn(top_), pause);
+        inputFolders_.push_back(top_.Identity());
         std::vector<Subfolder> subfolders;
         for (const FolderEntry& folder : top.folders) {
             // The run's own output folder is no input: a second run converts nothing twice. The
             // other direction's output folder is a subfolder like any other.
             if (folder.name == texts::OutputFolderName(direction_))
                 continue;
-            Subfolder& subfolder = subfolders.emplace_back(Subfolder{folder.name, {}, std::nullopt});
+            Subfolder& subfolder = subfolders.emplace_back();
+            subfolder.name = folder.name;
+            subfolder.link = folder.link;
+            subfolder.outputPath = Join(outputFolder_, folder.name);
+            if (folder.link)
+                continue;
             try {
-                subfolder.entries = ListFolder(Join(folder_, folder.name), pause);
+                const Folder opened = top_.OpenChild(folder.name, FollowsLinksIn(top_));
+                subfolder.identity = opened.Identity();
+                subfolder.mode = opened.Mode();
+                subfolder.followLinks = FollowsLinksIn(opened);
+                subfolder.entries = opened.List(subfolder.followLinks, pause);
             } catch (const FileError& error) {
                 subfolder.unreadable = error;
                 continue;
             }
-            inputFolders_.push_back(subfolder.entries.self);
+            inputFolders_.push_back(subfolder.identity);
             AddInputs(subfolder.entries);
         }
         AddInputs(top);
         std::sort(inputs_.begin(), inputs_.end());
 
         for (const Subfolder& subfolder : subfolders) {
+            const std::string input = Join(folder_, subfolder.name);
+            if (subfolder.link) {
+                Skip(input);
+                continue;
+            }
             if (subfolder.unreadable)
                 throw *subfolder.unreadable;
-            const std::string input = Join(folder_, subfolder.name);
-            const std::string output = Join(outputFolder_, subfolder.name);
-            for (const FolderEntry& file : subfolder.entries.files) {
-                if (IsSelectedFileName(file.name))
-                    ProcessFile(converter, input, &output, file.name);
-            }
+            Folder folder; // opened for its first selected file
+            for (const FolderEntry& file : subfolder.entries.files)
+                ProcessEntry(converter, folder, input, &subfolder, file);
         }
-        for (const FolderEntry& file : top.files) {
-            if (IsSelectedFileName(file.name))
-                ProcessFile(converter, folder_, nullptr, file.name);
-        }
+        for (const FolderEntry& file : top.files)
+            ProcessEntry(converter, top_, folder_, nullptr, file);
         dictionary_.Close();
     }
 
 private:
+    // A subfolder of the chosen folder as it was listed.
+    struct Subfolder {
+        std::string name;
+        std::string outputPath;
+        bool link = false; // a link the run does not follow
+        bool followLinks = false; // the links in it are followed
+        FileIdentity identity;
+        mode_t mode = 0;
+        FolderEntries entries;
+        std::optional<FileError> unreadable;
+    };
+
     void AddInputs(const FolderEntries& entries)
     {
         for (const FolderEntry& file : entries.files) {
-            if (IsSelectedFileName(file.name))
+            if (IsSelectedFileName(file.name) && !file.link)
                 inputs_.push_back(file.identity);
         }
+    }
+
+    // A symbolic link is followed only in a folder of the run's user inside a folder of the run's
+    // user: in a folder of someone else's (root converting a user's site, or a folder of uploads
+    // in root's) its owner could point one at anything the run's user may read or write.
+    bool FollowsLinksIn(const Folder& folder) const
+    {
+        return top_.Owner() == user_ && folder.Owner() == user_;
     }
 
     bool IsInput(const FileIdentity& identity) const
@@ -168,39 +195,71 @@ private:
         return std::binary_search(inputs_.begin(), inputs_.end(), identity);
     }
 
+    // A link left out: it shows in the list with its reason, and the run goes on.
+    void Skip(const std::string& path)
+    {
+        const FileError reason("not following", path, FileProblem::LinkNotFollowed);
+        view_.AddSkippedItem(std::string(texts::kSkippedLink) + ShortPath(path), reason.what());
+    }
+
     // The folder to write a file of the top pass (no subfolder) or of `subfolder` into, created
     // when missing, and none of the folders the run reads (a link can make it one): files written
     // there would mix with the input. Each file checks anew that the path still leads to the
-    // folder held open; a folder that has gone is made again.
-    const Folder& OutputFolder(const std::string* subfolder)
+    // folder held open; a folder that has gone is made again, in the chosen folder as long as that
+    // is still where its path leads. Every folder is found from the one above it, held open; a
+    // link is followed only where the run follows links.
+    const Folder& OutputFolder(const Subfolder* subfolder)
     {
-        if (!subfolder) {
-            if (!outputTop_.StillAt(outputFolder_))
-                outputTop_ = OpenOutputFolder(outputFolder_);
+        if (subfolder && outputSub_.IsOpen() && outputSub_.Path() == subfolder->outputPath &&
+            outputSub_.StillAt(subfolder->outputPath))
+            return outputSub_;
+        if (!outputTop_.StillAt(outputFolder_)) {
+            if (!top_.StillAt(folder_))
+                throw FileError("cannot write into", folder_, FileProblem::Gone);
+            // GB or BIG5 itself takes the chosen folder's mode.
+            outputTop_ = OpenOutputFolder(top_, std::string(texts::OutputFolderName(direction_)), top_.Mode());
+        }
+        if (!subfolder)
             return outputTop_;
-        }
-        if (outputSub_.Path() != *subfolder || !outputSub_.StillAt(*subfolder)) {
-            if (!outputTop_.StillAt(outputFolder_))
-                outputTop_ = OpenOutputFolder(outputFolder_);
-            outputSub_ = OpenOutputFolder(*subfolder);
-        }
+        outputSub_ = OpenOutputFolder(outputTop_, subfolder->name, subfolder->mode);
         return outputSub_;
     }
 
-    Folder OpenOutputFolder(const std::string& path) const
+    Folder OpenOutputFolder(const Folder& parent, const std::string& name, mode_t mode) const
     {
-        Folder folder = Folder::OpenOrCreate(path);
+        Folder folder = parent.OpenOrCreateChild(name, mode, FollowsLinksIn(parent));
         if (std::find(inputFolders_.begin(), inputFolders_.end(), folder.Identity()) != inputFolders_.end())
-            throw FileError("cannot write into", path, FileProblem::InputFolder);
+            throw FileError("cannot write into", folder.Path(), FileProblem::InputFolder);
         return folder;
     }
 
-    // One selected file: `inputFolder`/name into the output folder, or into `outputSubfolder`.
-    void ProcessFile(LineConverter& converter, const std::string& inputFolder, const std::string* outputSubfolder,
-                     const std::string& name)
+    // A subfolder as the pass comes to it: the very folder that was listed.
+    Folder OpenInputFolder(const Subfolder& subfolder) const
+    {
+        Folder folder = top_.OpenChild(subfolder.name, FollowsLinksIn(top_));
+        if (folder.Identity() != subfolder.identity)
+            throw FileError("cannot read folder", folder.Path(), FileProblem::Gone);
+        return folder;
+    }
+
+    // An entry of `inputFolder` (at `inputPath`, open once a file of it is read): a selected file
+    // is converted into the output folder, or into the output of `subfolder`; a link the run does
+    // not follow is left out.
+    void ProcessEntry(LineConverter& converter, Folder& inputFolder, const std::string& inputPath,
+                      const Subfolder* subfolder, const FolderEntry& file)
+    {
+        if (!IsSelectedFileName(file.name))
+            return;
+        if (file.link)
+            return Skip(Join(inputPath, file.name));
+        ProcessFile(converter, inputFolder, inputPath, subfolder, file.name);
+    }
+
+    void ProcessFile(LineConverter& converter, Folder& inputFolder, const std::string& inputFolderPath,
+                     const Subfolder* subfolder, const std::string& name)
     {
         ++fileCount_;
-        const std::string inputPath = Join(inputFolder, name);
+        const std::string inputPath = Join(inputFolderPath, name);
         view_.AddSourceListItem(ShortPath(inputPath));
         view_.ShowFileName("檔名 " + name);
         view_.ShowFileCount("第 " + std::to_string(fileCount_) + " 檔案");
@@ -208,10 +267,13 @@ private:
 
         // The output folders first, then the input: a file that cannot be read fails the run
         // with its folders made and before its output file is.
-        const Folder& folder = OutputFolder(outputSubfolder);
-        InputFile input(inputPath);
+        const Folder& folder = OutputFolder(subfolder);
+        if (!inputFolder.IsOpen())
+            inputFolder = OpenInputFolder(*subfolder);
+        InputFile input(inputFolder, name, inputPath, subfolder ? subfolder->followLinks : FollowsLinksIn(top_));
         const std::string outputPath = Join(folder.Path(), name);
-        OutputFile output(folder, name, outputPath);
+        // A new output takes its input's permission bits, as cp gives them.
+        OutputFile output(folder, name, outputPath, input.Mode());
         // The output has no other name, is no link and lies in no folder the run reads; these
         // hold all the same should the file system play tricks.
         if (output.Identity() == input.Identity() || IsInput(output.Identity()))
@@ -267,6 +329,8 @@ private:
     std::vector<FileIdentity> inputFolders_; // the folder and its subfolders
     std::vector<FileIdentity> inputs_;       // every file the run reads, sorted
     FileIdentity dictionaryFile_;
+    Folder top_; // the chosen folder
+    uid_t user_ = ::geteuid();
     Folder outputTop_;
     Folder outputSub_;
 };

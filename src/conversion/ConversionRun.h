@@ -24,6 +24,14 @@ namespace fanjian {
 // unwritten as outputs; nothing it reads or writes can make it wait. When the disk fills up, the
 // file being written keeps the lines that reached the disk whole.
 //
+// New outputs get their modes as cp gives them: a file its input's permission bits, a folder its
+// input folder's (GB or BIG5 the chosen folder's), less the umask, never setuid, setgid or sticky;
+// outputs that were there keep theirs. A symbolic link is followed only in a folder of the run's
+// user inside a chosen folder of the run's user: in anyone else's (root converting a user's site)
+// a link to a file or folder is left out and shown with its reason (ProgressView::AddSkippedItem),
+// and a link where an output folder goes fails the run. Every folder is found from the one above
+// it, held open, never by a walk down a path that could lead elsewhere meanwhile.
+//
 // Everything shows through the view: progress, the result list, failures. The result adds what
 // the view's texts do not say: which of the three ways the run ended and, after a failure, its
 // cause. An exception thrown by the view leaves the run (its files closed, all completed lines on
@@ -64,6 +72,8 @@ inline constexpr std::string_view kPathMissing = "未輸入轉換路徑";
 inline constexpr std::string_view kFailureStatus = "系統資料已損毀";
 inline constexpr std::string_view kFailureItem = "系統資料已損毀！";
 inline constexpr std::string_view kReinstallItem = "請重新安裝！";
+// Before the path of a symbolic link a run for another user leaves out.
+inline constexpr std::string_view kSkippedLink = "略過符號連結 ";
 std::string_view Status(ConversionDirection direction);
 std::string_view Completion(ConversionDirection direction);
 std::string_view OutputFolderName(ConversionDirection direction);

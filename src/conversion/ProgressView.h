@@ -43,6 +43,14 @@ public:
     virtual void ShowFileName(std::string_view text) = 0;
     virtual void ShowFileCount(std::string_view text) = 0;
     virtual void ShowCharacterCount(std::string_view text) = 0;
+    // An entry the run leaves out, and why: `item` for the list ("略過符號連結 /x/a.htm"), `reason`
+    // for people, in English, with the path ("not following /x/a.htm: a symbolic link in a folder
+    // another user owns"). Unless the view says otherwise, the item goes into the source list.
+    virtual void AddSkippedItem(std::string_view item, std::string_view reason)
+    {
+        (void)reason;
+        AddSourceListItem(item);
+    }
     // Handles whatever is waiting for the program's windows, without waiting for more.
     virtual void ProcessPendingEvents() = 0;
 };
@@ -61,6 +69,7 @@ public:
     void ShowFileName(std::string_view) override {}
     void ShowFileCount(std::string_view) override {}
     void ShowCharacterCount(std::string_view) override {}
+    void AddSkippedItem(std::string_view, std::string_view) override {}
     void ProcessPendingEvents() override {}
 };
 

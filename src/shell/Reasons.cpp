@@ -51,6 +51,7 @@ QString ProblemCause(FileProblem problem)
     case FileProblem::NulInPath: return QStringLiteral("路徑中有 NUL 字元");
     case FileProblem::Gone: return QStringLiteral("檔案或資料夾已經不見了");
     case FileProblem::NothingWritten: return QStringLiteral("無法寫入");
+    case FileProblem::LinkNotFollowed: return QStringLiteral("這是別的使用者資料夾中的符號連結，不跟隨");
     }
     return QStringLiteral("無法讀寫");
 }

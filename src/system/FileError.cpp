@@ -20,6 +20,7 @@ public:
         case FileProblem::NulInPath: return "a path cannot hold a NUL byte";
         case FileProblem::Gone: return "it has gone";
         case FileProblem::NothingWritten: return "nothing was written";
+        case FileProblem::LinkNotFollowed: return "a symbolic link in a folder another user owns";
         }
         return "unknown problem";
     }

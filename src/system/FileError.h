@@ -17,6 +17,7 @@ enum class FileProblem {
     NulInPath,          // a path holding a NUL byte, which the system would cut short
     Gone,               // something that was there a moment ago
     NothingWritten,     // a write that took no byte and gave no reason
+    LinkNotFollowed,    // a symbolic link in a folder of another user, which the run does not follow
 };
 
 const std::error_category& FileProblemCategory() noexcept;

@@ -767,6 +767,20 @@ TEST(ConvertFolder, NamesAreShownNeverObeyed)
         << run.err;
     EXPECT_EQ(run.err.find('\x1B'), std::string::npos) << run.err;
 #endif
+
+    // Root converting another user's folder: that user's link is left out, said and escaped.
+    if (::geteuid() != 0)
+        return;
+    fs::remove_all(site / "GB");
+    fs::create_symlink(temp.path() / "mervik.pcx", site / (erase + "b.htm"));
+    for (const auto& entry : fs::recursive_directory_iterator(site))
+        ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(site.c_str(), 65534, 65534), 0);
+    run = RunConvert({"-s", "--dictionary", (temp.path() / "mervik.pcx").string(), site.string()});
+    EXPECT_EQ(run.ending.status, 0);
+    EXPECT_EQ(run.err, "fanjian-convert: not following " + site.string() +
+                           "/\\x1B[2Jb.htm: a symbolic link in a folder another user owns\n");
+    EXPECT_FALSE(fs::exists(site / "GB" / (erase + "b.htm")));
 }
 
 TEST(Progress, ShownOnlyOnATerminalAndTakenAwayAtTheEnd)

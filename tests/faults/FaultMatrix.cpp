@@ -165,6 +165,11 @@ void FaultMatrix::RunCase()
         return;
     if (c.options.unprivileged && ::geteuid() == 0)
         GiveTree(site.root, kNobody);
+    if (c.ownedByAnotherUser) {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "handing the folder to another user needs root";
+        GiveTree(site.F, kNobody);
+    }
 
     const std::string out = "site/" + std::string(texts::OutputFolderName(c.direction));
     struct stat outStatus;
@@ -209,6 +214,20 @@ void FaultMatrix::RunCase()
         CheckOutputs(c, site, run, folder, outputsBefore);
     if (c.check)
         c.check(site, run);
+}
+
+std::set<std::string> SkippedItems(const ChildRun& run)
+{
+    const std::vector<std::string> items = run.Texts("AddSkippedItem");
+    return {items.begin(), items.end()};
+}
+
+mode_t ModeOf(const fs::path& path)
+{
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0)
+        throw std::runtime_error("cannot look at " + path.string());
+    return status.st_mode & 07777;
 }
 
 void ExpectFileProblem(const ChildRun& run, fanjian::FileProblem problem, const fs::path& path)

@@ -68,6 +68,9 @@ struct FaultCase {
     std::string siteMovesTo;
     // Compare every listed output with the conversion of its input.
     bool checkOutputs = true;
+    // The site belongs to another user (nobody) and the run is root's, as an administrator
+    // converting a customer's site; skipped where the tests do not run as root.
+    bool ownedByAnotherUser = false;
 
     explicit FaultCase(std::string caseName) : name(std::move(caseName)) {}
     FaultCase& Setup(std::function<void(Site&)> f) { setup = std::move(f); return *this; }
@@ -84,6 +87,8 @@ struct FaultCase {
     }
     FaultCase& Deadline(int seconds) { options.deadlineSeconds = seconds; return *this; }
     FaultCase& ClosedStandardStreams() { options.closedStandardStreams = true; return *this; }
+    FaultCase& OwnedByAnotherUser() { ownedByAnotherUser = true; return *this; }
+    FaultCase& Umask(mode_t mask) { options.umask = static_cast<int>(mask); return *this; }
     FaultCase& During(std::function<void(Site&, std::string_view, std::string_view)> f) { during = std::move(f); return *this; }
     FaultCase& FolderArgument(std::function<std::string(Site&)> f) { folderArgument = std::move(f); return *this; }
     FaultCase& ChangedByTheCase(std::set<std::string> paths) { changedByTheCase = std::move(paths); return *this; }
@@ -183,6 +188,10 @@ bool EndsWithCrLf(std::string_view text);
 std::string LinesWithin(const std::string& text, std::size_t limit);
 // Where two texts first differ, with the bytes around it in hex; empty when they are equal.
 std::string FirstDifference(std::string_view got, std::string_view want);
+// The entries the run left out, as its view was told: the list item, then the reason.
+std::set<std::string> SkippedItems(const ChildRun& run);
+// The permission bits of `path`.
+mode_t ModeOf(const fs::path& path);
 // The run failed on `path` for `problem`, and says so.
 void ExpectFileProblem(const ChildRun& run, fanjian::FileProblem problem, const fs::path& path);
 // The dictionary in `program` still opens and answers.

@@ -105,6 +105,8 @@ int ChildMain(ConversionDirection direction, const std::string& folder, const st
         for (int stream = 0; stream <= 2; ++stream)
             ::close(stream);
     }
+    if (options.umask >= 0)
+        ::umask(static_cast<mode_t>(options.umask));
     // The start of both programs, before anything else.
     if (!PrepareProcess())
         return fail("PrepareProcess");

@@ -62,6 +62,8 @@ struct ChildOptions {
     int deadlineSeconds = 120;
     // Standard input, output and error closed before the child starts as the programs do.
     bool closedStandardStreams = false;
+    // The child's umask; -1: this process's.
+    int umask = -1;
 };
 
 inline constexpr uid_t kNobody = 65534;

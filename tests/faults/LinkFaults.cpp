@@ -188,6 +188,80 @@ const std::vector<FaultCase> kLinkCases = {
             EXPECT_EQ(ReadFile(s.Out() / "index.htm"), kGbText + "\r\n");
             EXPECT_EQ(ReadFile(s.Out() / "old.htm"), "an earlier page\r\n");
         }),
+    // Root converting a user's site follows none of the user's links: not to a file only root may
+    // read, not to a folder of root's. Each is listed with its reason; the rest is converted.
+    FaultCase("RootFollowsNoLinkInAnotherUsersFolder")
+        .Setup([](Site& s) {
+            fs::create_directory(s.root / "private");
+            WriteFile(s.root / "private" / "shadow.txt", "root:secret\n");
+            s.Mode(s.root / "private" / "shadow.txt", 0600);
+            s.Link(s.root / "private" / "shadow.txt", "notes.txt");
+            s.Folder("s");
+            s.File("s/a.htm", kBig5Text + "\n");
+            s.Link(s.root / "private" / "shadow.txt", "s/b.htm");
+            s.Link(s.root / "private", "linked");
+            s.File("index.htm", kBig5Text + "\n");
+        })
+        .OwnedByAnotherUser()
+        .Completes()
+        .Check([](Site& s, const ChildRun& r) {
+            EXPECT_EQ(r.Texts("AddResultListItem"),
+                      (std::vector<std::string>{s.OutItem("s/a.htm"), s.OutItem("index.htm")}));
+            std::set<std::string> skipped;
+            for (const std::string name : {"linked", "s/b.htm", "notes.txt"})
+                skipped.insert("略過符號連結 " + s.InItem(name) + "\nnot following " + s.InItem(name) +
+                               ": a symbolic link in a folder another user owns");
+            EXPECT_EQ(SkippedItems(r), skipped);
+            for (const std::string name : {"linked", "s/b.htm", "notes.txt"})
+                EXPECT_FALSE(fs::exists(s.Out() / name)) << name;
+        }),
+    // Nor in a folder of the user's inside a folder of root's (uploads to root's site).
+    FaultCase("RootFollowsNoLinkInAnotherUsersSubfolder")
+        .Setup([](Site& s) {
+            if (::geteuid() != 0)
+                GTEST_SKIP() << "handing a folder to another user needs root";
+            fs::create_directory(s.root / "private");
+            WriteFile(s.root / "private" / "shadow.txt", "root:secret\n");
+            s.Folder("uploads");
+            s.Link(s.root / "private" / "shadow.txt", "uploads/b.htm");
+            s.File("uploads/a.htm", kBig5Text + "\n");
+            GiveTree(s.F / "uploads", kNobody);
+            s.Link(s.root / "private" / "shadow.txt", "root's own link.txt");
+        })
+        .Completes()
+        .Check([](Site& s, const ChildRun& r) {
+            EXPECT_EQ(r.Texts("AddResultListItem"),
+                      (std::vector<std::string>{s.OutItem("uploads/a.htm"), s.OutItem("root's own link.txt")}));
+            EXPECT_EQ(SkippedItems(r).size(), 1u);
+            EXPECT_FALSE(fs::exists(s.Out() / "uploads" / "b.htm"));
+        }),
+    // ... nor writes through a link the user put where its output goes (a web root of root's).
+    FaultCase("RootWritesNothingThroughALinkedOutputFolder")
+        .Setup([](Site& s) {
+            fs::create_directory(s.root / "webroot");
+            s.Link(s.root / "webroot", "GB");
+            s.File("shell.php", kBig5Text + "\n");
+        })
+        .OwnedByAnotherUser()
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::LinkAtPath, s.Out());
+            EXPECT_TRUE(fs::is_empty(s.root / "webroot"));
+        }),
+    FaultCase("RootWritesNothingThroughALinkedOutputSubfolder")
+        .Setup([](Site& s) {
+            fs::create_directory(s.root / "webroot");
+            s.Folder("s");
+            s.File("s/shell.php", kBig5Text + "\n");
+            s.Folder("GB");
+            s.Link(s.root / "webroot", "GB/s");
+        })
+        .OwnedByAnotherUser()
+        .Fails()
+        .Check([](Site& s, const ChildRun& r) {
+            ExpectFileProblem(r, fanjian::FileProblem::LinkAtPath, s.Out() / "s");
+            EXPECT_TRUE(fs::is_empty(s.root / "webroot"));
+        }),
 };
 
 INSTANTIATE_TEST_SUITE_P(Links, FaultMatrix, ::testing::ValuesIn(kLinkCases), CaseName);

@@ -199,6 +199,52 @@ const std::vector<FaultCase> kWritingCases = {
             s.Link("../../s/new.htm", "GB/s/a.htm");
         })
         .Fails(),
+    // New outputs as cp makes them: the input's permission bits (never setuid) less the umask; GB
+    // takes the folder's. A folder without room for its owner to write is written all the same.
+    FaultCase("NewOutputsTakeTheirInputsModes")
+        .Setup([](Site& s) {
+            s.Mode(s.F, 0751);
+            s.Folder("private");
+            s.File("private/b.txt", kBig5Text);
+            s.Mode(s.F / "private" / "b.txt", 0600);
+            s.Mode(s.F / "private", 0700);
+            s.Folder("readonly");
+            s.File("readonly/c.js", kBig5Text);
+            s.Mode(s.F / "readonly" / "c.js", 0444);
+            s.Mode(s.F / "readonly", 0555);
+            s.File("a.htm", kBig5Text);
+            s.File("setuid.php", kBig5Text);
+            s.Mode(s.F / "setuid.php", 04755);
+        })
+        .Completes()
+        .Check([](Site& s, const ChildRun&) {
+            EXPECT_EQ(ModeOf(s.Out()), 0750u);
+            EXPECT_EQ(ModeOf(s.Out() / "private"), 0700u);
+            EXPECT_EQ(ModeOf(s.Out() / "private" / "b.txt"), 0600u);
+            EXPECT_EQ(ModeOf(s.Out() / "readonly"), 0550u);
+            EXPECT_EQ(ModeOf(s.Out() / "readonly" / "c.js"), 0440u);
+            EXPECT_EQ(ModeOf(s.Out() / "a.htm"), 0640u);
+            EXPECT_EQ(ModeOf(s.Out() / "setuid.php"), 0750u);
+        })
+        .Umask(027)
+        .Unprivileged(),
+    FaultCase("ExistingOutputsKeepTheirModes")
+        .Setup([](Site& s) {
+            s.Folder("s");
+            s.File("s/a.htm", kBig5Text);
+            s.Folder("GB/s");
+            s.File("GB/s/a.htm", "old");
+            s.Mode(s.F / "GB" / "s" / "a.htm", 0604);
+            s.Mode(s.F / "GB" / "s", 0777);
+            s.Mode(s.F / "GB", 0700);
+        })
+        .Completes()
+        .Check([](Site& s, const ChildRun&) {
+            EXPECT_EQ(ModeOf(s.Out()), 0700u);
+            EXPECT_EQ(ModeOf(s.Out() / "s"), 0777u);
+            EXPECT_EQ(ModeOf(s.Out() / "s" / "a.htm"), 0604u);
+        })
+        .Umask(022),
     // Started without standard input, output and error: no file of the run takes their numbers.
     FaultCase("StandardStreamsClosed")
         .Setup([](Site& s) {
