@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/ByteBuffer.h"
 #include "conversion/LineConverter.h"
 
 #include <cstddef>
