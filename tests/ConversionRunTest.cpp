@@ -317,31 +317,26 @@ TEST_F(ConversionRunTest, FailsWhenTheOutputCannotBeCreatedOrWritten)
 // failure names the path.
 TEST_F(ConversionRunTest, DescriptorsCloseOnceAndNameTheirPathInFailures)
 {
-    const std::string missing = F() + "/missing.txt";
-    try {
-        fanjian::Descriptor::Open("cannot open", missing, O_RDONLY);
-        ADD_FAILURE() << "opened " << missing;
-    } catch (const fanjian::FileError& error) {
-        EXPECT_EQ(error.path(), missing);
-        EXPECT_EQ(error.code(), Errno(ENOENT));
-        EXPECT_STREQ(error.what(), ("cannot open " + missing + ": No such file or directory").c_str());
-    }
+    EXPECT_THROW(fanjian::Descriptor::Open("cannot open", F() + "/missing.txt", O_RDONLY), fanjian::FileError);
     WriteFile(site() / "a.txt", "x");
     int fd = -1;
     {
         fanjian::Descriptor first = fanjian::Descriptor::Open("cannot open", F() + "/a.txt", O_RDONLY);
         fd = first.Get();
-        fanjian::Descriptor second = std::move(first);
+        const fanjian::Descriptor second = std::move(first);
         EXPECT_FALSE(first.IsOpen());
-        EXPECT_EQ(second.Get(), fd);
-        EXPECT_EQ(second.Path(), F() + "/a.txt");
     }
     EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "still open after its owner went";
     // A close the system refuses is reported, with the path.
     fanjian::Descriptor held = fanjian::Descriptor::Open("cannot open", F() + "/a.txt", O_RDONLY);
     ASSERT_EQ(::close(held.Get()), 0);
-    EXPECT_THROW(held.Close(), fanjian::FileError);
-    EXPECT_FALSE(held.IsOpen());
+    try {
+        held.Close();
+        ADD_FAILURE() << "no failure reported";
+    } catch (const fanjian::FileError& error) {
+        EXPECT_EQ(error.path(), F() + "/a.txt");
+        EXPECT_EQ(error.code(), Errno(EBADF));
+    }
 }
 
 // A sink with room for so many bytes, as a disk that fills up; it can take bytes back.

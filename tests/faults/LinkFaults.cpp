@@ -176,6 +176,7 @@ const std::vector<FaultCase> kLinkCases = {
             s.File("index.htm", kBig5Text + "\n");
             s.Folder("GB");
             s.File("GB/index.htm", kGbText + "\r\n");
+            s.Mode(s.F / "GB" / "index.htm", 0604);
             s.File("GB/old.htm", "an earlier page\r\n");
             s.Folder("BIG5");
             s.File("BIG5/index.htm", kBig5Text + "\r\n");
@@ -186,6 +187,7 @@ const std::vector<FaultCase> kLinkCases = {
                       (std::vector<std::string>{s.OutItem("BIG5/index.htm"), s.OutItem("index.htm")}));
             EXPECT_FALSE(fs::exists(s.Out() / "GB"));
             EXPECT_EQ(ReadFile(s.Out() / "index.htm"), kGbText + "\r\n");
+            EXPECT_EQ(ModeOf(s.Out() / "index.htm"), 0604u) << "an output that was there keeps its mode";
             EXPECT_EQ(ReadFile(s.Out() / "old.htm"), "an earlier page\r\n");
         }),
     // Root converting a user's site follows none of the user's links: not to a file only root may
@@ -220,13 +222,12 @@ const std::vector<FaultCase> kLinkCases = {
         .Setup([](Site& s) {
             if (::geteuid() != 0)
                 GTEST_SKIP() << "handing a folder to another user needs root";
-            fs::create_directory(s.root / "private");
-            WriteFile(s.root / "private" / "shadow.txt", "root:secret\n");
+            WriteFile(s.root / "shadow.txt", "root:secret\n");
             s.Folder("uploads");
-            s.Link(s.root / "private" / "shadow.txt", "uploads/b.htm");
+            s.Link(s.root / "shadow.txt", "uploads/b.htm");
             s.File("uploads/a.htm", kBig5Text + "\n");
             GiveTree(s.F / "uploads", kNobody);
-            s.Link(s.root / "private" / "shadow.txt", "root's own link.txt");
+            s.Link(s.root / "shadow.txt", "root's own link.txt");
         })
         .Completes()
         .Check([](Site& s, const ChildRun& r) {

@@ -228,23 +228,6 @@ const std::vector<FaultCase> kWritingCases = {
         })
         .Umask(027)
         .Unprivileged(),
-    FaultCase("ExistingOutputsKeepTheirModes")
-        .Setup([](Site& s) {
-            s.Folder("s");
-            s.File("s/a.htm", kBig5Text);
-            s.Folder("GB/s");
-            s.File("GB/s/a.htm", "old");
-            s.Mode(s.F / "GB" / "s" / "a.htm", 0604);
-            s.Mode(s.F / "GB" / "s", 0777);
-            s.Mode(s.F / "GB", 0700);
-        })
-        .Completes()
-        .Check([](Site& s, const ChildRun&) {
-            EXPECT_EQ(ModeOf(s.Out()), 0700u);
-            EXPECT_EQ(ModeOf(s.Out() / "s"), 0777u);
-            EXPECT_EQ(ModeOf(s.Out() / "s" / "a.htm"), 0604u);
-        })
-        .Umask(022),
     // Started without standard input, output and error: no file of the run takes their numbers.
     FaultCase("StandardStreamsClosed")
         .Setup([](Site& s) {
