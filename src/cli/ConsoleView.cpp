@@ -87,8 +87,19 @@ void ConsoleView::AddResultListItem(std::string_view text)
     if (settings_.outShares)
         Erase();
     std::string line = settings_.escapeListing ? EscapeControls(text) : std::string(text);
+    // How the file was read, where it was not as most are.
+    if (reading_ == Reading::Utf8)
+        line += " (UTF-8)";
+    else if (reading_ == Reading::CodePageDeclaredUtf8)
+        line += " (says charset=utf-8 but is no UTF-8: read as " + settings_.codePage + ")";
+    reading_ = Reading::CodePage;
     line += '\n';
     WriteAll(settings_.outFd, line, kStandardOutput);
+}
+
+void ConsoleView::ShowFileReading(Reading reading)
+{
+    reading_ = reading;
 }
 
 void ConsoleView::AddSkippedItem(std::string_view, std::string_view reason)

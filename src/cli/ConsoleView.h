@@ -37,6 +37,8 @@ public:
         bool progress = false;
         // Standard output shows in the same terminal: the progress line makes way for its lines.
         bool outShares = false;
+        // What files that are no UTF-8 are read as, for the -v listing: "Big5" or "GB2312".
+        std::string codePage = "Big5";
         // The terminal's width in columns, read at each redraw; 0 when unknown.
         std::function<int()> columns;
         std::function<Clock::time_point()> now = &Clock::now;
@@ -49,6 +51,7 @@ public:
     void AddSourceListItem(std::string_view) override {}
     void ClearResultList() override {}
     void AddResultListItem(std::string_view text) override;
+    void ShowFileReading(Reading reading) override;
     void ShowStatus(std::string_view text) override;
     void ShowFileName(std::string_view text) override;
     void ShowFileCount(std::string_view text) override;
@@ -82,6 +85,7 @@ public:
     std::size_t Redraws() const noexcept { return redraws_; }
 
 private:
+    Reading reading_ = Reading::CodePage; // of the file whose result comes next
     void CheckClock();
     void Draw();
     void Erase();

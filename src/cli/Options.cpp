@@ -13,6 +13,8 @@ constexpr option kLongOptions[] = {
     {"to-traditional", no_argument, nullptr, 't'},
     {"verbose", no_argument, nullptr, 'v'},
     {"dictionary", required_argument, nullptr, 'd'},
+    {"by-character", no_argument, nullptr, 'c'},
+    {"encoding", required_argument, nullptr, 'e'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -31,10 +33,11 @@ Options ParseOptions(int argc, char* argv[])
         direction = chosen;
     };
 
+    std::optional<std::string> encoding;
     optind = 0; // a fresh scan, also when called again
     opterr = 1;
     for (;;) {
-        const int option = ::getopt_long(argc, argv, "stvd:hV", kLongOptions, nullptr);
+        const int option = ::getopt_long(argc, argv, "stvd:e:hV", kLongOptions, nullptr);
         if (option == -1)
             break;
         switch (option) {
@@ -49,6 +52,12 @@ Options ParseOptions(int argc, char* argv[])
             break;
         case 'd':
             options.dictionary = optarg;
+            break;
+        case 'c':
+            options.phrasing = Phrasing::ByCharacter;
+            break;
+        case 'e':
+            encoding = optarg;
             break;
         case 'h':
             options.action = Options::Action::Help;
@@ -73,13 +82,29 @@ Options ParseOptions(int argc, char* argv[])
     if (!direction)
         throw UsageError{"choose a direction: -s (--to-simplified) or -t (--to-traditional)"};
     options.direction = *direction;
+    if (encoding) {
+        if (!options.filter)
+            throw UsageError{"--encoding is for standard input: a folder's files are each told from their bytes"};
+        const bool toGb = *direction == ConversionDirection::TraditionalToSimplified;
+        std::string name;
+        for (const char c : *encoding)
+            name += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (name == "utf-8" || name == "utf8")
+            options.encoding = TextEncoding::Utf8;
+        else if (name == (toGb ? "big5" : "gb2312") || (!toGb && name == "gbk"))
+            options.encoding = TextEncoding::CodePage;
+        else if (name != "auto")
+            throw UsageError{"--encoding: '" + *encoding + "' is none of auto, utf-8 and " +
+                             (toGb ? "big5 (-s reads Big5)" : "gb2312 (-t reads GB2312)")};
+    }
     return options;
 }
 
 std::string HelpText(const std::string& programDirectory)
 {
-    return "Usage: fanjian-convert -s|-t [-v] [--dictionary=FILE] FOLDER\n"
-           "  or:  fanjian-convert -s|-t [--dictionary=FILE] [-] < INPUT > OUTPUT\n"
+    return "Usage: fanjian-convert -s|-t [-v] [--by-character] [--dictionary=FILE] FOLDER\n"
+           "  or:  fanjian-convert -s|-t [--encoding=NAME] [--by-character] [--dictionary=FILE] [-]\n"
+           "                       < INPUT > OUTPUT\n"
            "Convert Traditional Chinese in Big5 to Simplified Chinese in GB2312, or back,\n"
            "as the fanjian window does.\n"
            "\n"
@@ -89,9 +114,17 @@ std::string HelpText(const std::string& programDirectory)
            "changed. A relative FOLDER is taken from the current folder. Without FOLDER, or\n"
            "with -, convert standard input to standard output.\n"
            "\n"
+           "A file that is UTF-8 throughout and holds a character of more than one byte (or\n"
+           "starts with a byte order mark) is converted in UTF-8; any other, as Big5 (-s) or\n"
+           "GB2312 (-t). UTF-16 and UTF-32 files are left out. Standard input is told from its\n"
+           "first megabyte.\n"
+           "\n"
            "  -s, --to-simplified     Big5 (Traditional) to GB2312 (Simplified)\n"
            "  -t, --to-traditional    GB2312 (Simplified) to Big5 (Traditional)\n"
-           "  -v, --verbose           also print each file written\n"
+           "  -v, --verbose           also print each file written, marked (UTF-8) if so\n"
+           "  -e, --encoding=NAME     read standard input as NAME: utf-8, big5 (-s),\n"
+           "                            gb2312 (-t), or auto (the default)\n"
+           "      --by-character      each character by its row alone, without phrases\n"
            "  -d, --dictionary=FILE   use the code table FILE instead of\n"
            "                            " + CharacterDictionary::FilePath(programDirectory) + "\n"
            "  -h, --help              display this help and exit\n"

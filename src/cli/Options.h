@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/LineConverter.h"
 #include "dictionary/ConversionDirection.h"
 
 #include <optional>
@@ -19,6 +20,10 @@ struct Options {
     bool verbose = false;
     // The code table to use instead of mervik.pcx beside the program, as given.
     std::optional<std::string> dictionary;
+    // Each character by its row alone, without the dictionary's phrases.
+    Phrasing phrasing = Phrasing::Phrases;
+    // How standard input is read; none: told from its first bytes.
+    std::optional<TextEncoding> encoding;
 };
 
 // Wrong usage. The message says what is wrong; it is empty when getopt_long has said it already.

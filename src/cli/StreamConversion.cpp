@@ -61,17 +61,34 @@ private:
 } // namespace
 
 StreamConversion::StreamConversion(ConversionDirection direction, const CharacterDictionary& dictionary, int inFd,
-                                   int outFd)
-    : direction_(direction), dictionary_(dictionary), inFd_(inFd), outFd_(outFd)
+                                   int outFd, std::optional<TextEncoding> encoding, Phrasing phrasing)
+    : direction_(direction), dictionary_(dictionary), inFd_(inFd), outFd_(outFd), encoding_(encoding),
+      phrasing_(phrasing)
 {
 }
 
 void StreamConversion::Run()
 {
     StreamView view;
-    LineConverter converter(direction_, dictionary_, view);
-    std::vector<char> input(kReadSize);
+    LineConverter converter(direction_, dictionary_, view, phrasing_);
+    std::vector<char> input(kDecideSize);
     std::size_t kept = 0;
+    if (encoding_) {
+        converter.UseEncoding(*encoding_);
+    } else {
+        // The first bytes, before anything is written.
+        bool ended = false;
+        while (kept < input.size() && !ended) {
+            StopIfSignalled();
+            const std::size_t got = ReadSome(inFd_, input.data() + kept, input.size() - kept, kStandardInput);
+            ended = got == 0;
+            kept += got;
+        }
+        if (const auto told = TellEncoding(std::string_view(input.data(), kept), ended))
+            converter.UseEncoding(*told);
+        else
+            converter.StartStreamOfUnknownEncoding();
+    }
     // Each line goes out as soon as it is complete; after a failure nothing more does, as a pipe
     // may wait for ever for a reader that has stopped reading.
     LineWriter writer({.collect = kLongLine, .block = kReadSize, .eager = true, .finishAfterFailure = false});
@@ -84,8 +101,10 @@ void StreamConversion::Run()
             const bool atEnd = got == 0;
             const std::string_view block(input.data(), kept + got);
             const std::size_t taken = writer.Convert(converter, block, atEnd);
-            if (atEnd)
+            if (atEnd) {
+                reading_ = converter.Encoding();
                 return;
+            }
             kept = block.size() - taken;
             std::memmove(input.data(), input.data() + taken, kept);
         }

@@ -74,7 +74,17 @@ int ConvertStream(const Options& options, const std::string& dictionaryFile)
     CharacterDictionary dictionary;
     try {
         dictionary.OpenFile(dictionaryFile);
-        StreamConversion(options.direction, dictionary, STDIN_FILENO, STDOUT_FILENO).Run();
+        StreamConversion stream(options.direction, dictionary, STDIN_FILENO, STDOUT_FILENO, options.encoding,
+                                options.phrasing);
+        stream.Run();
+        if (options.verbose)
+            WriteAll(STDERR_FILENO,
+                     std::string("fanjian-convert: standard input read as ") +
+                         (stream.Reading() == TextEncoding::Utf8 ? "UTF-8"
+                          : options.direction == ConversionDirection::TraditionalToSimplified ? "Big5"
+                                                                                            : "GB2312") +
+                         "\n",
+                     "standard error");
     } catch (const StopRequested& stop) {
         return Stopped(stop.signal);
     } catch (const StreamError& error) {
@@ -91,6 +101,7 @@ int ConvertFolder(const Options& options, const std::string& dictionaryFile)
     const std::string folder = FromCurrentFolder(options.folder);
     ConsoleView::Settings settings;
     settings.verbose = options.verbose;
+    settings.codePage = options.direction == ConversionDirection::TraditionalToSimplified ? "Big5" : "GB2312";
     settings.escapeListing = IsTerminal(STDOUT_FILENO);
     settings.progress = IsTerminal(STDERR_FILENO);
     settings.outShares = settings.progress && IsTerminal(STDOUT_FILENO);
@@ -98,7 +109,7 @@ int ConvertFolder(const Options& options, const std::string& dictionaryFile)
 
     RunResult result;
     try {
-        result = ConversionRun().RunWithDictionary(options.direction, folder, dictionaryFile, view);
+        result = ConversionRun().RunWithDictionary(options.direction, folder, dictionaryFile, view, options.phrasing);
     } catch (const StopRequested& stop) {
         view.Finish();
         return Stopped(stop.signal);

@@ -88,6 +88,43 @@ private:
     OutputFile& file_;
 };
 
+// UTF-16 or UTF-32 text, told by its byte order mark: not converted (its characters are not those
+// of any code page read here); nothing else is told so.
+std::string_view OtherUnicode(std::string_view head)
+{
+    const auto starts = [head](std::string_view mark) { return head.substr(0, mark.size()) == mark; };
+    using namespace std::string_view_literals;
+    if (starts("\xFF\xFE\0\0"sv) || starts("\0\0\xFE\xFF"sv))
+        return "UTF-32";
+    if (starts("\xFF\xFE"sv) || starts("\xFE\xFF"sv))
+        return "UTF-16";
+    return {};
+}
+
+// True when the bytes declare charset=utf-8 (any letter case, a quote before the value allowed).
+bool DeclaresUtf8(std::string_view bytes)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto startsWith = [&](std::size_t at, std::string_view what) {
+        if (bytes.size() - at < what.size())
+            return false;
+        for (std::size_t i = 0; i < what.size(); ++i)
+            if (lower(bytes[at + i]) != what[i])
+                return false;
+        return true;
+    };
+    for (std::size_t at = bytes.find_first_of("cC"); at != std::string_view::npos; at = bytes.find_first_of("cC", at + 1)) {
+        if (!startsWith(at, "charset="))
+            continue;
+        std::size_t value = at + 8;
+        if (value < bytes.size() && (bytes[value] == '"' || bytes[value] == '\''))
+            ++value;
+        if (startsWith(value, "utf-8") || startsWith(value, "utf8"))
+            return true;
+    }
+    return false;
+}
+
 // The state of one run from the opening of the dictionary to its closing.
 class RunState {
 public:
@@ -97,13 +134,13 @@ public:
     {
     }
 
-    void Execute(const std::string& dictionaryFile)
+    void Execute(const std::string& dictionaryFile, Phrasing phrasing)
     {
         dictionary_.OpenFile(dictionaryFile);
         dictionaryFile_ = {dictionary_.FileId().first, dictionary_.FileId().second};
         // The converter outlives this call: the view may still hold its count text until the run
         // returns.
-        LineConverter& converter = converter_.emplace(direction_, dictionary_, view_);
+        LineConverter& converter = converter_.emplace(direction_, dictionary_, view_, phrasing);
 
         // Everything is listed before the first file is written, so that no output lands on a
         // file the run reads, nor in a folder it reads. A subfolder that cannot be listed fails
@@ -271,6 +308,19 @@ private:
         if (!inputFolder.IsOpen())
             inputFolder = OpenInputFolder(*subfolder);
         InputFile input(inputFolder, name, inputPath, subfolder ? subfolder->followLinks : FollowsLinksIn(top_));
+        // The first bytes tell what the file is, before anything is written.
+        const std::size_t head = input.Read(readBuffer_.data(), readBuffer_.size());
+        const std::string_view headBytes(readBuffer_.data(), head);
+        if (const std::string_view other = OtherUnicode(headBytes); !other.empty()) {
+            view_.AddSkippedItem(std::string(other == "UTF-16" ? texts::kSkippedUtf16 : texts::kSkippedUtf32) +
+                                     ShortPath(inputPath),
+                                 "left out " + inputPath + ": " + std::string(other) +
+                                     " text (it starts with a byte order mark), which is not converted");
+            input.Close();
+            view_.ProcessPendingEvents();
+            return;
+        }
+        const bool declaresUtf8 = DeclaresUtf8(headBytes);
         const std::string outputPath = Join(folder.Path(), name);
         // A new output takes its input's permission bits, as cp gives them.
         OutputFile output(folder, name, outputPath, input.Mode());
@@ -282,21 +332,40 @@ private:
             throw FileError("cannot write", outputPath, FileProblem::DictionaryFile);
         output.Truncate();
 
-        ConvertFile(converter, input, output);
+        ConvertFile(converter, input, output, head);
         output.Close();
         input.Close();
 
+        view_.ShowFileReading(converter.Encoding() == TextEncoding::Utf8 ? ProgressView::Reading::Utf8
+                              : declaresUtf8                            ? ProgressView::Reading::CodePageDeclaredUtf8
+                                                                        : ProgressView::Reading::CodePage);
         view_.AddResultListItem(outputPath);
         view_.ProcessPendingEvents();
     }
 
     // Reads the input in blocks and converts it, however long its lines are. The few bytes at
     // the end of a block that the converter cannot decide on yet go again at the front of the next.
-    void ConvertFile(LineConverter& converter, InputFile& input, OutputFile& output)
+    // Reads the input in blocks and converts it, however long its lines are; the first `kept` bytes
+    // are read already. The encoding is told from the bytes as they come (LineConverter): a file
+    // that turns out not to be UTF-8 after a character of it is, loses what was written of it and is
+    // converted again from its start, as Big5 or GB2312.
+    void ConvertFile(LineConverter& converter, InputFile& input, OutputFile& output, std::size_t kept)
+    {
+        converter.StartFileOfUnknownEncoding();
+        try {
+            ConvertBlocks(converter, input, output, kept);
+        } catch (const NotUtf8&) {
+            input.Rewind();
+            output.CutBackTo(0);
+            converter.RestartFile();
+            ConvertBlocks(converter, input, output, 0);
+        }
+    }
+
+    void ConvertBlocks(LineConverter& converter, InputFile& input, OutputFile& output, std::size_t kept)
     {
         FileSink sink(output);
         writer_.Start(sink);
-        std::size_t kept = 0;
         try {
             for (;;) {
                 const std::size_t got = input.Read(readBuffer_.data() + kept, readBuffer_.size() - kept);
@@ -308,6 +377,8 @@ private:
                 if (atEnd)
                     break;
             }
+        } catch (const NotUtf8&) {
+            throw; // the file goes again from its start
         } catch (...) {
             // Whatever stops the file, every finished line goes to disk and nothing of the
             // unfinished one does.
@@ -383,7 +454,7 @@ RunResult ConversionRun::Run(ConversionDirection direction, std::string_view fol
 }
 
 RunResult ConversionRun::RunWithDictionary(ConversionDirection direction, std::string_view folderPath,
-                                           const std::string& dictionaryFile, ProgressView& view)
+                                           const std::string& dictionaryFile, ProgressView& view, Phrasing phrasing)
 {
     view.ClearSourceList();
     view.ClearResultList();
@@ -398,7 +469,7 @@ RunResult ConversionRun::RunWithDictionary(ConversionDirection direction, std::s
     std::optional<RunFailure> failure;
     // Every file the run opened is closed by the time a failure arrives here; what it wrote stays.
     try {
-        state.Execute(dictionaryFile);
+        state.Execute(dictionaryFile, phrasing);
     } catch (const FileError& error) {
         failure = RunFailure{RunFailure::Kind::File, error.what(), error.path(), error.code()};
     } catch (const DictionaryError& error) {

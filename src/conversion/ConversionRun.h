@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dictionary/ConversionDirection.h"
+#include "conversion/LineConverter.h"
 #include "conversion/ProgressView.h"
 
 #include <optional>
@@ -63,7 +64,7 @@ public:
                   ProgressView& view);
     // The same run with the dictionary read from `dictionaryFile`.
     RunResult RunWithDictionary(ConversionDirection direction, std::string_view folderPath,
-                                const std::string& dictionaryFile, ProgressView& view);
+                                const std::string& dictionaryFile, ProgressView& view, Phrasing phrasing = Phrasing::Phrases);
 };
 
 // Texts a run shows.
@@ -74,6 +75,8 @@ inline constexpr std::string_view kFailureItem = "系統資料已損毀！";
 inline constexpr std::string_view kReinstallItem = "請重新安裝！";
 // Before the path of a symbolic link a run for another user leaves out.
 inline constexpr std::string_view kSkippedLink = "略過符號連結 ";
+inline constexpr std::string_view kSkippedUtf16 = "略過 UTF-16 檔案 ";
+inline constexpr std::string_view kSkippedUtf32 = "略過 UTF-32 檔案 ";
 std::string_view Status(ConversionDirection direction);
 std::string_view Completion(ConversionDirection direction);
 std::string_view OutputFolderName(ConversionDirection direction);

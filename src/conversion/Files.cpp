@@ -275,6 +275,14 @@ std::size_t InputFile::Read(char* buffer, std::size_t size)
     return got;
 }
 
+void InputFile::Rewind()
+{
+    if (::lseek(fd_.Get(), 0, SEEK_SET) != 0)
+        throw FileError("cannot read", fd_.Path(), errno);
+    read_ = 0;
+    atEnd_ = false;
+}
+
 void InputFile::Close()
 {
     fd_.Close();

@@ -109,6 +109,8 @@ public:
     // True once every byte the file held when it was opened has been read and a read came back
     // short: the end, without asking the system once more.
     bool AtEnd() const noexcept { return atEnd_; }
+    // Reads from the first byte again. Throws FileError.
+    void Rewind();
     void Close();
     FileIdentity Identity() const { return identity_; }
     // The permission bits the file had when it was opened.

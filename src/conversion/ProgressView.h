@@ -51,6 +51,10 @@ public:
         (void)reason;
         AddSourceListItem(item);
     }
+    // How the file whose result item comes next was read, told right before AddResultListItem: as
+    // Big5 or GB2312, as UTF-8, or as Big5 or GB2312 although its declaration says UTF-8.
+    enum class Reading { CodePage, Utf8, CodePageDeclaredUtf8 };
+    virtual void ShowFileReading(Reading reading) { (void)reading; }
     // Handles whatever is waiting for the program's windows, without waiting for more.
     virtual void ProcessPendingEvents() = 0;
 };
