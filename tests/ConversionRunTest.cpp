@@ -14,7 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 
 using fanjian::ConversionDirection;
@@ -128,6 +130,7 @@ TEST_F(ConversionRunTest, ConvertsSubfoldersFirstThenTheFolderWithEveryCallInOrd
                                "ProcessPendingEvents",
                                "ShowCharacterCount 第 1 字",
                                "ProcessPendingEvents",
+                               "ShowFileReading code page",
                                "AddResultListItem " + f + "/GB/news/a.htm",
                                "ProcessPendingEvents",
                                "AddSourceListItem " + f + "/index.htm",
@@ -136,6 +139,7 @@ TEST_F(ConversionRunTest, ConvertsSubfoldersFirstThenTheFolderWithEveryCallInOrd
                                "ProcessPendingEvents",
                                "ShowCharacterCount 第 2 字",
                                "ProcessPendingEvents",
+                               "ShowFileReading code page",
                                "AddResultListItem " + f + "/GB/index.htm",
                                "ProcessPendingEvents",
                                "ShowStatus 繁轉簡轉換完成",
@@ -192,6 +196,64 @@ TEST_F(ConversionRunTest, ASecondRunConvertsNothingTwiceButTheOtherDirectionsOut
     EXPECT_EQ(ReadFile(site() / "BIG5" / "GB" / "index.htm"), Bytes("B0EA 0D0A"));
     EXPECT_FALSE(fs::exists(site() / "BIG5" / "BIG5"));
     EXPECT_EQ(LastStatus(), "簡轉繁轉換完成");
+}
+
+TEST_F(ConversionRunTest, ConvertsEachFileInTheEncodingItHas)
+{
+    // 國 B0EA / U+570B, 中 A4A4 / U+4E2D. Big5, UTF-8 with and without a byte order mark, ASCII
+    // only, UTF-8 up to its last bytes, a declaration that says UTF-8 over Big5, UTF-16 and UTF-32,
+    // and UTF-8 that turns out not to be after a whole read block of it has been converted.
+    const std::string longUtf8 = std::string(300 * 1024, 'x') + "\n國中\n" + std::string(300 * 1024, 'y');
+    const struct {
+        const char* name;
+        std::string in;
+        std::string out; // empty: left out
+        const char* reading;
+    } files[] = {
+        {"a-big5.htm", "<meta charset=big5>" + Bytes("B0EA A4A4"), "<meta charset=gb2312>" + Bytes("B9FA D6D0 0D0A"), "code page"},
+        {"b-utf8.htm", "<meta charset=utf-8>國中𠀀", "<meta charset=utf-8>国中𠀀\r\n", "UTF-8"},
+        {"c-bom.txt", "\xEF\xBB\xBF國\n", "\xEF\xBB\xBF国\r\n", "UTF-8"},
+        {"d-ascii.htm", "content=\"zh-tw\" charset=big5", "content=\"zh-cn\" charset=gb2312\r\n", "code page"},
+        {"e-almost.txt", "國中\n" + Bytes("B0EA"), Bytes("E5 9C 8B E4 B8 AD 0D0A B9FA 0D0A"), "code page"},
+        {"f-declared.htm", "<meta charset=\"UTF-8\">" + Bytes("B0EA"), "<meta charset=\"UTF-8\">" + Bytes("B9FA 0D0A"),
+         "declared UTF-8"},
+        {"g-utf16.txt", "\xFF\xFE\x0B\x57", "", nullptr},
+        {"h-utf32.txt", std::string("\x00\x00\xFE\xFF\x00\x00\x57\x0B", 8), "", nullptr},
+        {"i-long.txt", longUtf8 + Bytes("B0EA"), "", "code page"},
+    };
+    for (const auto& f : files)
+        WriteFile(site() / f.name, f.in);
+    Run(kToGb, F());
+    ASSERT_EQ(LastStatus(), "繁轉簡轉換完成");
+    // How each file was read comes right before its result item.
+    std::map<std::string, std::string> readings;
+    for (std::size_t i = 0; i + 1 < view_.calls.size(); ++i) {
+        if (view_.calls[i].starts_with("ShowFileReading "))
+            readings[view_.calls[i + 1]] = view_.calls[i].substr(16);
+    }
+    for (const auto& f : files) {
+        if (f.reading == nullptr) {
+            EXPECT_FALSE(fs::exists(site() / "GB" / f.name)) << f.name;
+            continue;
+        }
+        EXPECT_EQ(readings["AddResultListItem " + F() + "/GB/" + f.name], f.reading) << f.name;
+        if (!f.out.empty()) {
+            EXPECT_EQ(ReadFile(site() / "GB" / f.name), f.out) << f.name;
+        }
+    }
+    // Read as Big5 after all: its 國中 in UTF-8 bytes are Big5 pairs, with no row here.
+    const std::string longOut = ReadFile(site() / "GB" / "i-long.txt");
+    EXPECT_EQ(longOut.substr(longOut.size() - 4), Bytes("B9FA 0D0A"));
+    EXPECT_NE(longOut.find("\r\n\xE5\x9C\x8B\xE4\xB8\xAD\r\n"), std::string::npos);
+    std::vector<std::string> skipped = view_.Texts("AddSkippedItem");
+    std::sort(skipped.begin(), skipped.end());
+    EXPECT_EQ(skipped,
+              (std::vector<std::string>{"略過 UTF-16 檔案 " + F() + "/g-utf16.txt\nleft out " + F() +
+                                            "/g-utf16.txt: UTF-16 text (it starts with a byte order mark), which is not converted",
+                                        "略過 UTF-32 檔案 " + F() + "/h-utf32.txt\nleft out " + F() +
+                                            "/h-utf32.txt: UTF-32 text (it starts with a byte order mark), which is not converted"}));
+    // The file read again counts its second reading only.
+    EXPECT_EQ(view_.Texts("ShowCharacterCount").back(), "第 8 字");
 }
 
 TEST_F(ConversionRunTest, AFolderWithoutSelectedFilesCompletesWithoutOutput)

@@ -31,6 +31,12 @@ public:
     void ShowStatus(std::string_view text) override { Record("ShowStatus", text); }
     void ShowFileName(std::string_view text) override { Record("ShowFileName", text); }
     void ShowFileCount(std::string_view text) override { Record("ShowFileCount", text); }
+    void ShowFileReading(Reading reading) override
+    {
+        Record("ShowFileReading", reading == Reading::Utf8                   ? "UTF-8"
+                                  : reading == Reading::CodePageDeclaredUtf8 ? "declared UTF-8"
+                                                                             : "code page");
+    }
     void AddSkippedItem(std::string_view item, std::string_view reason) override
     {
         Record("AddSkippedItem", std::string(item) + "\n" + std::string(reason));

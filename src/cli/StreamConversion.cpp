@@ -6,6 +6,7 @@
 #include "conversion/LineWriter.h"
 #include "conversion/ProgressView.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -71,24 +72,11 @@ void StreamConversion::Run()
 {
     StreamView view;
     LineConverter converter(direction_, dictionary_, view, phrasing_);
-    std::vector<char> input(kDecideSize);
+    // Until a byte that is not ASCII comes, both readings convert alike.
+    converter.UseEncoding(encoding_.value_or(TextEncoding::CodePage));
+    bool told = encoding_.has_value();
+    std::vector<char> input(kReadSize);
     std::size_t kept = 0;
-    if (encoding_) {
-        converter.UseEncoding(*encoding_);
-    } else {
-        // The first bytes, before anything is written.
-        bool ended = false;
-        while (kept < input.size() && !ended) {
-            StopIfSignalled();
-            const std::size_t got = ReadSome(inFd_, input.data() + kept, input.size() - kept, kStandardInput);
-            ended = got == 0;
-            kept += got;
-        }
-        if (const auto told = TellEncoding(std::string_view(input.data(), kept), ended))
-            converter.UseEncoding(*told);
-        else
-            converter.StartStreamOfUnknownEncoding();
-    }
     // Each line goes out as soon as it is complete; after a failure nothing more does, as a pipe
     // may wait for ever for a reader that has stopped reading.
     LineWriter writer({.collect = kLongLine, .block = kReadSize, .eager = true, .finishAfterFailure = false});
@@ -97,15 +85,36 @@ void StreamConversion::Run()
     try {
         for (;;) {
             StopIfSignalled();
+            if (input.size() - kept < kReadSize)
+                input.resize(kept + kReadSize);
             const std::size_t got = ReadSome(inFd_, input.data() + kept, input.size() - kept, kStandardInput);
-            const bool atEnd = got == 0;
-            const std::string_view block(input.data(), kept + got);
-            const std::size_t taken = writer.Convert(converter, block, atEnd);
+            const bool ended = got == 0;
+            const std::string_view bytes(input.data(), kept + got);
+            // While the encoding is not told, what follows the first byte that is not ASCII waits.
+            std::size_t ready = bytes.size();
+            if (!told) {
+                const std::size_t first = static_cast<std::size_t>(
+                    std::find_if(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) -
+                    bytes.begin());
+                if (first < bytes.size()) {
+                    std::optional<TextEncoding> encoding = TellEncoding(bytes.substr(first), ended, kTellingCharacters);
+                    if (!encoding && bytes.size() - first >= kDecideSize)
+                        encoding = TextEncoding::Utf8;
+                    if (encoding) {
+                        converter.UseEncoding(*encoding);
+                        told = true;
+                    } else {
+                        ready = first;
+                    }
+                }
+            }
+            const bool atEnd = ended && ready == bytes.size();
+            const std::size_t taken = writer.Convert(converter, bytes.substr(0, ready), atEnd);
             if (atEnd) {
                 reading_ = converter.Encoding();
                 return;
             }
-            kept = block.size() - taken;
+            kept = bytes.size() - taken;
             std::memmove(input.data(), input.data() + taken, kept);
         }
     } catch (...) {

@@ -23,18 +23,19 @@ namespace fanjian::cli {
 // a regular file, the pieces of it already written are cut off again, so that the file ends after
 // its last complete line, as a run leaves its file in progress. What went into a pipe stays.
 //
-// Without an encoding named, the input's is told from its first kDecideSize bytes (or all of it,
-// when it is shorter), read before a byte is written: UTF-8 when they are UTF-8 and hold a
-// character of more than one byte, Big5 or GB2312 when they hold bytes that are no UTF-8. Where
-// they are ASCII only, the first byte after them that is not ASCII decides (a UTF-8 character:
-// UTF-8 from there on). Bytes that are no UTF-8 after the decision for UTF-8 are copied as they
-// are. Reading() tells what the input was read as, once Run has returned.
+// Without an encoding named, the input's is told from the first bytes that are not ASCII (until
+// then both readings convert alike, and lines go out as ever): Big5 or GB2312 as soon as a byte
+// that is no UTF-8 comes, UTF-8 once kTellingCharacters UTF-8 characters have come and none such
+// byte, or kDecideSize bytes, or the end. Meanwhile, from the line of the first byte that is not
+// ASCII on, nothing goes out. Bytes that are no UTF-8 after the decision for UTF-8 are copied as
+// they are. Reading() tells what the input was read as, once Run has returned.
 //
 // Throws StopRequested, StreamError (read or write) and DictionaryError.
 class StreamConversion {
 public:
     static constexpr std::size_t kReadSize = 256 * 1024;
     static constexpr std::size_t kDecideSize = 1024 * 1024;
+    static constexpr std::size_t kTellingCharacters = 16;
     static constexpr std::size_t kLongLine = 1024 * 1024;
 
     StreamConversion(ConversionDirection direction, const CharacterDictionary& dictionary, int inFd, int outFd,

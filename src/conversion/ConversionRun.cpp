@@ -357,6 +357,8 @@ private:
         } catch (const NotUtf8&) {
             input.Rewind();
             output.CutBackTo(0);
+            if (output.BytesWritten() != 0)
+                throw FileError("cannot write", output.Path(), errno);
             converter.RestartFile();
             ConvertBlocks(converter, input, output, 0);
         }
@@ -368,8 +370,10 @@ private:
         writer_.Start(sink);
         try {
             for (;;) {
-                const std::size_t got = input.Read(readBuffer_.data() + kept, readBuffer_.size() - kept);
-                const bool atEnd = got == 0 || input.AtEnd();
+                // The first read may have filled the buffer.
+                const std::size_t room = readBuffer_.size() - kept;
+                const std::size_t got = room != 0 ? input.Read(readBuffer_.data() + kept, room) : 0;
+                const bool atEnd = (room != 0 && got == 0) || input.AtEnd();
                 const std::string_view block(readBuffer_.data(), kept + got);
                 const std::size_t taken = writer_.Convert(converter, block, atEnd);
                 kept = block.size() - taken;

@@ -330,7 +330,9 @@ void OutputFile::Write(std::string_view bytes)
 
 void OutputFile::CutBackTo(std::uint64_t size)
 {
-    if (size < written_ && ::ftruncate(fd_.Get(), static_cast<off_t>(size)) == 0)
+    // What is written next follows what is kept.
+    if (size < written_ && ::ftruncate(fd_.Get(), static_cast<off_t>(size)) == 0 &&
+        ::lseek(fd_.Get(), static_cast<off_t>(size), SEEK_SET) == static_cast<off_t>(size))
         written_ = size;
 }
 

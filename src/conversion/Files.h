@@ -143,6 +143,7 @@ public:
     // Cuts the file back to its first `size` bytes written.
     void CutBackTo(std::uint64_t size);
     std::uint64_t BytesWritten() const noexcept { return written_; }
+    const std::string& Path() const noexcept { return fd_.Path(); }
     // Closes the file; a failed close (the data did not reach the disk) throws FileError.
     void Close();
 

@@ -41,11 +41,11 @@ std::string RowName(ConversionDirection direction, std::uint16_t code)
 
 } // namespace
 
-std::optional<TextEncoding> TellEncoding(std::string_view first, bool whole)
+std::optional<TextEncoding> TellEncoding(std::string_view first, bool whole, std::size_t enough)
 {
     const auto* in = reinterpret_cast<const unsigned char*>(first.data());
     const auto* const end = in + first.size();
-    bool sequence = false;
+    std::size_t sequences = 0;
     while (in != end) {
         if (*in < 0x80) {
             ++in;
@@ -56,13 +56,13 @@ std::optional<TextEncoding> TellEncoding(std::string_view first, bool whole)
             break; // cut short by the end of what is at hand
         if (read.length <= 0)
             return TextEncoding::CodePage;
-        sequence = true;
+        ++sequences;
         in += read.length;
     }
-    if (sequence)
-        return TextEncoding::Utf8;
     if (whole)
-        return TextEncoding::CodePage;
+        return sequences != 0 ? TextEncoding::Utf8 : TextEncoding::CodePage;
+    if (sequences != 0 && sequences >= enough)
+        return TextEncoding::Utf8;
     return std::nullopt;
 }
 
@@ -131,14 +131,7 @@ void LineConverter::StartFileOfUnknownEncoding()
     UseEncoding(TextEncoding::Utf8);
     detecting_ = true;
     sawSequence_ = false;
-    decidesOnSequence_ = false;
     fileStartCount_ = reporter_.Count();
-}
-
-void LineConverter::StartStreamOfUnknownEncoding()
-{
-    StartFileOfUnknownEncoding();
-    decidesOnSequence_ = true;
 }
 
 void LineConverter::RestartFile()
@@ -275,11 +268,6 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
             if (step.stop == kernel::Stop::Done || step.stop == kernel::Stop::Tail)
                 break;
             if (step.stop == kernel::Stop::Malformed) {
-                if (sawSequence_ && decidesOnSequence_) {
-                    // UTF-8 for good: the bytes that are no character are copied.
-                    detecting_ = bytes.strictUtf8 = false;
-                    continue;
-                }
                 // Nothing but ASCII before it: what was written is what Big5 or GB2312 gives.
                 if (sawSequence_)
                     throw NotUtf8();

@@ -68,11 +68,11 @@ public:
 //
 // The converter keeps every answer it has looked up: its dictionary stays open, and unchanged,
 // while the converter is in use.
-// What the first bytes of a text tell of its encoding: UTF-8 when they are UTF-8 and hold a
-// character of more than one byte, Big5 or GB2312 when they hold bytes that are no UTF-8, nothing
-// yet when they are ASCII only. `whole`: the bytes are all of the text (a sequence cut short by
-// their end then is none).
-std::optional<TextEncoding> TellEncoding(std::string_view first, bool whole);
+// What the first bytes of a text tell of its encoding: Big5 or GB2312 when they hold bytes that
+// are no UTF-8; UTF-8 when they hold `enough` UTF-8 characters of more than one byte (and no such
+// bytes), or when they are all of the text (`whole`) and hold one; else nothing yet. Of all of a
+// text, a sequence cut short by its end is no character.
+std::optional<TextEncoding> TellEncoding(std::string_view first, bool whole, std::size_t enough);
 
 class LineConverter {
 public:
@@ -112,9 +112,6 @@ public:
     // first byte that is no UTF-8 character before any that is decides for Big5 or GB2312 then
     // and there. After a UTF-8 character, such a byte makes ConvertLines throw NotUtf8.
     void StartFileOfUnknownEncoding();
-    // The same for a stream that cannot be read again: the first UTF-8 character decides for
-    // UTF-8 for good, and bytes that are no UTF-8 after it are copied as they are.
-    void StartStreamOfUnknownEncoding();
     // After NotUtf8: the count goes back to where it stood when the file started (the view sees
     // it with the next replacement), and the file is to be converted again from its start, as
     // Big5 or GB2312.
@@ -162,7 +159,6 @@ private:
     TextEncoding encoding_ = TextEncoding::CodePage;
     bool detecting_ = false;   // the encoding is told from the bytes: UTF-8 so far
     bool sawSequence_ = false; // ... with a character of more than one byte among them
-    bool decidesOnSequence_ = false; // ... and the first such character decides
     std::uint64_t fileStartCount_ = 0;
     bool inLine_ = false; // bytes of a line without its terminator have been taken
 };
