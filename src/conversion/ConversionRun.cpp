@@ -113,10 +113,11 @@ bool DeclaresUtf8(std::string_view bytes)
                 return false;
         return true;
     };
-    for (std::size_t at = bytes.find_first_of("cC"); at != std::string_view::npos; at = bytes.find_first_of("cC", at + 1)) {
-        if (!startsWith(at, "charset="))
+    // From each '=' back, as memchr finds those much faster than a search for two letters.
+    for (std::size_t equals = bytes.find('='); equals != std::string_view::npos; equals = bytes.find('=', equals + 1)) {
+        if (equals < 7 || !startsWith(equals - 7, "charset="))
             continue;
-        std::size_t value = at + 8;
+        std::size_t value = equals + 1;
         if (value < bytes.size() && (bytes[value] == '"' || bytes[value] == '\''))
             ++value;
         if (startsWith(value, "utf-8") || startsWith(value, "utf8"))
