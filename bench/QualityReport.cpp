@@ -283,7 +283,7 @@ bool ReportCorpus(const char* title, const char* openccName, double target, cons
     std::string list;
     for (const auto& [c, count] : f.unconverted) {
         unconverted += count;
-        list += " " + ToUtf8(c) + "×" + std::to_string(count);
+        list.append(" ").append(ToUtf8(c)).append("×").append(std::to_string(count));
     }
     std::printf("  left unconverted (no row): %llu occurrences of %zu characters%s%s\n",
                 static_cast<unsigned long long>(unconverted), f.unconverted.size(), list.empty() ? "" : ":",
@@ -305,7 +305,9 @@ bool ReportCoverage(const CharacterDictionary& dictionary, const CodeTable& big5
             ++big5UserDefined;
         } else {
             ++big5Missing;
-            big5List += " " + HexCode(code) + " " + ToUtf8(c) + (gb.Code(c) ? " (has a GB form!)" : "");
+            big5List.append(" ").append(HexCode(code)).append(" ").append(ToUtf8(c));
+            if (gb.Code(c))
+                big5List.append(" (has a GB form!)");
         }
     }
     std::size_t gbHanMissing = 0;

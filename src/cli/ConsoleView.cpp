@@ -153,7 +153,8 @@ void ConsoleView::Draw()
     const int columns = settings_.columns();
     const std::size_t room = columns > 1 ? static_cast<std::size_t>(columns - 1) : 79;
     std::size_t width = 0;
-    std::string line = "\r" + FitToColumns(text, room, width);
+    std::string line(1, '\r');
+    line += FitToColumns(text, room, width);
     if (width < shownColumns_)
         line.append(shownColumns_ - width, ' ');
     WriteAll(settings_.errFd, line, kStandardError);
