@@ -117,7 +117,7 @@ std::string HelpText(const std::string& programDirectory)
            "A file that is UTF-8 throughout and holds a character of more than one byte (or\n"
            "starts with a byte order mark) is converted in UTF-8; any other, as Big5 (-s) or\n"
            "GB2312 (-t). UTF-16 and UTF-32 files are left out. Standard input is told from its\n"
-           "first megabyte.\n"
+           "first characters that are not ASCII.\n"
            "\n"
            "  -s, --to-simplified     Big5 (Traditional) to GB2312 (Simplified)\n"
            "  -t, --to-traditional    GB2312 (Simplified) to Big5 (Traditional)\n"
