@@ -136,6 +136,19 @@ mkdir -p "$input"/{file-big5,file-gb2312,line-big5,long-big5}
 line_size=$(stat -c %s "$input/line-big5/line.htm")
 "$generate" repeat "$input/line-big5/line.htm" $(((long_mb * mb + line_size - 1) / line_size)) >"$input/long-big5/long.htm"
 [ "$(tr -cd '\r\n' <"$input/long-big5/long.htm" | wc -c)" -eq 0 ] || fail "the long line holds a line terminator"
+# The UTF-8 twins: the same trees and files, each file in UTF-8 and its pages saying so.
+utf8_twin() { # utf8_twin FROM TO CODEPAGE: every file of FROM, re-encoded, at the same place in TO
+  local from=$1 to=$2 codepage=$3 file
+  (cd "$from" && find . -type d) | while read -r folder; do mkdir -p "$to/$folder"; done
+  (cd "$from" && find . -type f) | while read -r file; do
+    iconv -f "$codepage" -t UTF-8 <"$from/$file" | sed 's/charset=\(big5\|gb2312\)/charset=utf-8/g' >"$to/$file" ||
+      fail "cannot make the UTF-8 twin of $from/$file"
+  done
+}
+utf8_twin "$input/tree-big5" "$input/tree-big5-utf8" CP950
+utf8_twin "$input/tree-gb2312" "$input/tree-gb2312-utf8" GBK
+utf8_twin "$input/file-big5" "$input/file-big5-utf8" CP950
+utf8_twin "$input/file-gb2312" "$input/file-gb2312-utf8" GBK
 sync
 line_size=$(stat -c %s "$input/line-big5/line.htm")
 long_copies=$(($(stat -c %s "$input/long-big5/long.htm") / line_size))
@@ -188,6 +201,7 @@ round_of_runs() {
       tree=$input/tree-gb2312 file=$input/file-gb2312/gb2312.txt peer=autob5 peer_args=(-i gb -o big5) flag=t
     fi
     clean_outputs; measure "$r" "tree-$direction-headless" /dev/null /dev/null "$convert" -$flag "$tree"
+    clean_outputs; measure "$r" "tree-$direction-utf8-headless" /dev/null /dev/null "$convert" -$flag "$tree-utf8"
     clean_outputs; measure "$r" "tree-$direction-cp" /dev/null /dev/null cp -r "$tree" "$work/copy"
     clean_outputs; measure "$r" "tree-$direction-window" /dev/null "$log.out" "$window" $direction "$tree" "$program_dir"
     clean_outputs; tree_skeleton "$tree" "$work/peer"
@@ -195,8 +209,11 @@ round_of_runs() {
 
     from=$(dirname "$file")
     clean_outputs; measure "$r" "file-$direction-headless" /dev/null /dev/null "$convert" -$flag "$from"
+    clean_outputs; measure "$r" "file-$direction-utf8-headless" /dev/null /dev/null "$convert" -$flag "$from-utf8"
     clean_outputs; measure "$r" "file-$direction-filter" "$file" "$work/converted" "$convert" -$flag
     measure "$r" "file-$direction-converter" /dev/null "$log.out" "$headless" convert $direction "$file" "$program_dir" 3 silent
+    measure "$r" "file-$direction-converter-by-character" /dev/null "$log.out" "$headless" convert $direction-by-character "$file" "$program_dir" 3 silent
+    measure "$r" "file-$direction-converter-utf8" /dev/null "$log.out" "$headless" convert $direction-utf8 "$from-utf8/$(basename "$file")" "$program_dir" 3 silent
     measure "$r" "file-$direction-converter-every" /dev/null "$log.out" "$headless" convert $direction "$file" "$program_dir" 3
     clean_outputs; measure "$r" "file-$direction-cp" /dev/null /dev/null cp "$file" "$work/copy"
     clean_outputs; measure "$r" "file-$direction-$peer" "$file" "$work/converted" "$peer" "${peer_args[@]}"
@@ -279,6 +296,10 @@ file_t2s_bytes=$(bytes_of "$input/file-big5")
 file_s2t_bytes=$(bytes_of "$input/file-gb2312")
 long_bytes=$(bytes_of "$input/long-big5")
 tree_files=$(find "$input/tree-big5" -type f | wc -l)
+tree_t2s_utf8_bytes=$(bytes_of "$input/tree-big5-utf8")
+tree_s2t_utf8_bytes=$(bytes_of "$input/tree-gb2312-utf8")
+file_t2s_utf8_bytes=$(bytes_of "$input/file-big5-utf8")
+file_s2t_utf8_bytes=$(bytes_of "$input/file-gb2312-utf8")
 
 # column NAME COLUMN: the values of one subject over the counted rounds
 column() { awk -F'\t' -v name="$1" -v c="$2" '$1 > 0 && $2 == name && $c != "-" { print $c }' "$runs"; }
@@ -306,19 +327,27 @@ summary=$results/summary.txt
   for direction in t2s s2t; do
     if [ $direction = t2s ]; then
       peer=autogb tb=$tree_t2s_bytes fb=$file_t2s_bytes from="Big5 -> GB2312"
+      tu=$tree_t2s_utf8_bytes fu=$file_t2s_utf8_bytes
     else
       peer=autob5 tb=$tree_s2t_bytes fb=$file_s2t_bytes from="GB2312 -> Big5"
+      tu=$tree_s2t_utf8_bytes fu=$file_s2t_utf8_bytes
     fi
     echo "-- $from, tree of $((tb / mb)) MB"
     row "  headless run (fanjian-convert)" "tree-$direction-headless" "$tb"
+    row "  the same, its UTF-8 twin ($((tu / mb)) MB)" "tree-$direction-utf8-headless" "$tu"
     row "  window run (offscreen)" "tree-$direction-window" "$tb"
     row "  cp -r" "tree-$direction-cp" "$tb"
     row "  $peer, once per file" "tree-$direction-$peer" "$tb"
     echo "-- $from, one file of $((fb / mb)) MB"
     row "  headless run (fanjian-convert)" "file-$direction-headless" "$fb"
+    row "  the same, its UTF-8 twin ($((fu / mb)) MB)" "file-$direction-utf8-headless" "$fu"
     row "  fanjian-convert as a filter" "file-$direction-filter" "$fb"
     t=$(inner_ms "file-$direction-converter")
     printf '%-34s %9.0f %8s %9s\n' "  the converter alone, in memory" "$t" "$(speed "$fb" "$t")" ""
+    t=$(inner_ms "file-$direction-converter-by-character")
+    printf '%-34s %9.0f %8s %9s\n' "  the same, by character" "$t" "$(speed "$fb" "$t")" ""
+    t=$(inner_ms "file-$direction-converter-utf8")
+    printf '%-34s %9.0f %8s %9s\n' "  the same, its UTF-8 twin" "$t" "$(speed "$fu" "$t")" ""
     t=$(inner_ms "file-$direction-converter-every")
     printf '%-34s %9.0f %8s %9s\n' "  the same, a view taking every call" "$t" "$(speed "$fb" "$t")" ""
     row "  cp" "file-$direction-cp" "$fb"
@@ -345,6 +374,8 @@ targets() {
   long_rss=$(rss_mb long-t2s-headless)
   t2s_converter=$(speed "$file_t2s_bytes" "$(inner_ms file-t2s-converter)")
   s2t_converter=$(speed "$file_s2t_bytes" "$(inner_ms file-s2t-converter)")
+  t2s_utf8_converter=$(speed "$file_t2s_utf8_bytes" "$(inner_ms file-t2s-converter-utf8)")
+  s2t_utf8_converter=$(speed "$file_s2t_utf8_bytes" "$(inner_ms file-s2t-converter-utf8)")
 
   echo
   printf '%-52s %8s %8s  %s\n' "target" "measured" "limit" ""
@@ -353,10 +384,15 @@ targets() {
   line "tree, headless / cp -r, GB2312 -> Big5" "$s2t_tree" 2
   line "$size_mb MB file, headless / autogb" "$t2s_file" 0.6
   line "$size_mb MB file, headless / autob5" "$s2t_file" 0.6
-  printf '%-52s %8s %8s  %s\n' "converter alone, Big5 -> GB2312 (MB/s)" "$t2s_converter" ">= 1024" \
-    "$(awk -v v="$t2s_converter" 'BEGIN { print (v >= 1024 ? "PASS" : "MISS") }')"
-  printf '%-52s %8s %8s  %s\n' "converter alone, GB2312 -> Big5 (MB/s)" "$s2t_converter" ">= 1024" \
-    "$(awk -v v="$s2t_converter" 'BEGIN { print (v >= 1024 ? "PASS" : "MISS") }')"
+  at_least() { printf '%-52s %8s %8s  %s\n' "$1" "$2" ">= $3" "$(awk -v v="$2" -v l="$3" 'BEGIN { print (v >= l ? "PASS" : "MISS") }')"; }
+  at_least "converter alone, Big5 -> GB2312 (MB/s)" "$t2s_converter" 1024
+  at_least "converter alone, GB2312 -> Big5 (MB/s)" "$s2t_converter" 1024
+  at_least "converter alone, UTF-8, Big5 -> GB2312 (MB/s)" "$t2s_utf8_converter" 1024
+  at_least "converter alone, UTF-8, GB2312 -> Big5 (MB/s)" "$s2t_utf8_converter" 1024
+  line "tree, UTF-8 twin / Big5 twin, headless" "$(r tree-t2s-utf8-headless tree-t2s-headless)" 1.5
+  line "tree, UTF-8 twin / GB2312 twin, headless" "$(r tree-s2t-utf8-headless tree-s2t-headless)" 1.5
+  line "$size_mb MB file, UTF-8 twin / Big5 twin, headless" "$(r file-t2s-utf8-headless file-t2s-headless)" 1.5
+  line "$size_mb MB file, UTF-8 twin / GB2312 twin, headless" "$(r file-s2t-utf8-headless file-s2t-headless)" 1.5
   line "tree, window / headless run, Big5 -> GB2312" "$t2s_window" 1.3
   line "tree, window / headless run, GB2312 -> Big5" "$s2t_window" 1.3
   printf '%-52s %8s %8s  %s\n' "window, longest gap between event passes (ms)" "$gap" "< 50" \
@@ -369,6 +405,7 @@ targets() {
   echo "other ratios, Big5 -> GB2312 and GB2312 -> Big5:"
   echo "  tree, headless / the peer once per file     $(r tree-t2s-headless tree-t2s-autogb)  $(r tree-s2t-headless tree-s2t-autob5)"
   echo "  file, headless / cp                         $(r file-t2s-headless file-t2s-cp)  $(r file-s2t-headless file-s2t-cp)"
+  echo "  converter alone, phrases / by character     $(ratio "$(inner_ms file-t2s-converter)" "$(inner_ms file-t2s-converter-by-character)")  $(ratio "$(inner_ms file-s2t-converter)" "$(inner_ms file-s2t-converter-by-character)")"
   echo "  file, headless / iconv -f CP950 -t GBK      $(r file-t2s-headless file-t2s-iconv)"
   echo "  tree, window process / headless process    $(r tree-t2s-window tree-t2s-headless)  $(r tree-s2t-window tree-s2t-headless)"
   echo "system calls per file, headless run over the tree: $syscalls_t2s and $syscalls_s2t" \
