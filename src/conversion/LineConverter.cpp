@@ -145,62 +145,75 @@ void LineConverter::UseEncoding(TextEncoding encoding)
 {
     detecting_ = false;
     if (encoding == TextEncoding::Utf8 && !utf8Answers_) {
-        const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
-        try {
-            utf8Source_ = toGb ? &CodePage::Big5() : &CodePage::Gb();
-            utf8Target_ = toGb ? &CodePage::Gb() : &CodePage::Big5();
-        } catch (const std::system_error& error) {
-            throw DictionaryError(std::string("UTF-8 text cannot be converted: ") + error.what());
-        }
+        // An empty table: the first character that is not ASCII stops the kernel, and only then
+        // are the code pages and the phrases' UTF-8 forms made (PrepareUtf8), which files of
+        // ASCII, Big5 or GB2312 never need.
         utf8Answers_.reset(static_cast<std::uint32_t*>(std::calloc(kernel::kUtf8AnswerCount, sizeof(std::uint32_t))));
         if (!utf8Answers_)
             throw std::bad_alloc();
-        if (phrases_) {
-            utf8Triggers_.assign(kernel::kUtf8AnswerCount / 64, 0);
-            for (const PhraseIndex::Trigger& trigger : phrases_->Triggers()) {
-                if (const char16_t c = utf8Source_->Character(trigger.code); c != 0)
-                    utf8Triggers_[c >> 6] |= std::uint64_t{1} << (c & 63);
-            }
-            // The phrases written with three bytes a character, alone and in the phrase.
-            const kernel::Phrases& view = phrases_->View();
-            const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
-            const auto unitCode = [](std::uint16_t unit) {
-                const auto* b = reinterpret_cast<const unsigned char*>(&unit);
-                return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
-            };
-            const auto threeBytesAlone = [&](std::uint16_t code) {
-                try {
-                    const std::optional<std::uint16_t> answer = answers.Lookup(code);
-                    return !answer || utf8Target_->Character(*answer) >= 0x800;
-                } catch (const DictionaryError&) {
-                    return true; // it never converts alone before a phrase: that fails first
-                }
-            };
-            const std::size_t count = phrases_->Count();
-            utf8ThreeBytes_.assign((count + 63) / 64, 0);
-            for (std::size_t i = 0; i < count; ++i) {
-                const kernel::PhraseEntry& entry = view.entries[i];
-                bool three = true;
-                for (std::size_t k = 0; k < entry.length && three; ++k) {
-                    const std::uint16_t source = unitCode(view.units[entry.source + k]);
-                    three = utf8Source_->Character(source) >= 0x800 &&
-                            utf8Target_->Character(unitCode(view.units[entry.target + k])) >= 0x800 &&
-                            threeBytesAlone(source);
-                }
-                if (three)
-                    utf8ThreeBytes_[i >> 6] |= std::uint64_t{1} << (i & 63);
-            }
-            utf8Phrases_.reset(new kernel::Utf8Phrases{utf8Triggers_.data(), utf8Source_->Codes(),
-                                                       utf8Target_->Characters(), utf8ThreeBytes_.data()});
-        }
     }
     encoding_ = encoding;
+}
+
+void LineConverter::PrepareUtf8()
+{
+    const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
+    const CodePage* source = nullptr;
+    const CodePage* target = nullptr;
+    try {
+        source = toGb ? &CodePage::Big5() : &CodePage::Gb();
+        target = toGb ? &CodePage::Gb() : &CodePage::Big5();
+    } catch (const std::system_error& error) {
+        throw DictionaryError(std::string("UTF-8 text cannot be converted: ") + error.what());
+    }
+    if (phrases_) {
+        utf8Triggers_.assign(kernel::kUtf8AnswerCount / 64, 0);
+        for (const PhraseIndex::Trigger& trigger : phrases_->Triggers()) {
+            if (const char16_t c = source->Character(trigger.code); c != 0)
+                utf8Triggers_[c >> 6] |= std::uint64_t{1} << (c & 63);
+        }
+        // The phrases written with three bytes a character, alone and in the phrase.
+        const kernel::Phrases& view = phrases_->View();
+        const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
+        const auto unitCode = [](std::uint16_t unit) {
+            const auto* b = reinterpret_cast<const unsigned char*>(&unit);
+            return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
+        };
+        const auto threeBytesAlone = [&](std::uint16_t code) {
+            try {
+                const std::optional<std::uint16_t> answer = answers.Lookup(code);
+                return !answer || target->Character(*answer) >= 0x800;
+            } catch (const DictionaryError&) {
+                return true; // it never converts alone before a phrase: that fails first
+            }
+        };
+        const std::size_t count = phrases_->Count();
+        utf8ThreeBytes_.assign((count + 63) / 64, 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            const kernel::PhraseEntry& entry = view.entries[i];
+            bool three = true;
+            for (std::size_t k = 0; k < entry.length && three; ++k) {
+                const std::uint16_t code = unitCode(view.units[entry.source + k]);
+                three = source->Character(code) >= 0x800 &&
+                        target->Character(unitCode(view.units[entry.target + k])) >= 0x800 && threeBytesAlone(code);
+            }
+            if (three)
+                utf8ThreeBytes_[i >> 6] |= std::uint64_t{1} << (i & 63);
+        }
+        utf8Phrases_.reset(new kernel::Utf8Phrases{utf8Triggers_.data(), source->Codes(),
+                                                   target->Characters(), utf8ThreeBytes_.data()});
+    }
+    // Last, as LookUpUtf8 calls this while utf8Source_ is unset.
+    utf8Source_ = source;
+    utf8Target_ = target;
 }
 
 // The source code page's code for the character, the dictionary's answer for that code, and the
 // character the answer stands for in the target code page, in UTF-8.
 void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end)
 {
+    if (!utf8Source_)
+        PrepareUtf8();
     const auto character = static_cast<char16_t>(kernel::ReadSequence(in, end).codePoint);
     std::uint32_t entry = kernel::kUtf8NoRow;
     if (const std::uint16_t code = utf8Source_->Code(character); code != 0) {
@@ -279,9 +292,10 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
             if (step.stop == kernel::Stop::Unknown) {
                 // A failing lookup ends the block: every replacement before it is shown first.
                 try {
-                    if (utf8)
+                    if (utf8) {
                         LookUpUtf8(step.in, bytes.end);
-                    else
+                        bytes.utf8Phrases = utf8Phrases_.get(); // made with the first character
+                    } else
                         LookUp(kernel::CodeAt(step.in));
                 } catch (const DictionaryError&) {
                     reporter_.ShowWaiting();

@@ -132,6 +132,8 @@ private:
     // Puts the dictionary's answer for a character code into answers_; throws when the row cannot
     // be used.
     void LookUp(std::uint16_t code);
+    // The code pages and the phrases' UTF-8 forms, made when the first character needs them.
+    void PrepareUtf8();
     // The same for the character of the UTF-8 sequence at `in`, into utf8Answers_.
     void LookUpUtf8(const unsigned char* in, const unsigned char* end);
 
