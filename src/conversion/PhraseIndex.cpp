@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <unordered_map>
 
 namespace fanjian {
 
@@ -33,12 +32,14 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
     if (table.size() == 0)
         return;
     // What each character of the table writes alone, asked once per code.
-    std::unordered_map<std::uint16_t, Alone> aloneOf;
+    std::vector<Alone> aloneOf(65536);
+    std::vector<bool> asked(65536);
     const auto writesAlone = [&](std::uint16_t code) -> const Alone& {
-        const auto [it, added] = aloneOf.try_emplace(code, Alone{Alone::Kind::NoRow});
-        if (added)
-            it->second = alone(code);
-        return it->second;
+        if (!asked[code]) {
+            aloneOf[code] = alone(code);
+            asked[code] = true;
+        }
+        return aloneOf[code];
     };
     const auto sameAsAlone = [&](std::uint16_t source, std::uint16_t target) {
         const Alone& a = writesAlone(source);
@@ -90,31 +91,33 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
         longest = std::max(longest, source.size());
     }
 
-    // The phrases of each pair of first characters, longest first.
-    std::vector<std::uint32_t> order(entries_.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = static_cast<std::uint32_t>(i);
-    const auto pairOf = [&](std::uint32_t i) {
+    // The phrases of each pair of first characters, longest first: sorted by keys of their own,
+    // as a comparison that looks each phrase up misses the caches at every step.
+    struct Keyed {
+        std::uint32_t pair;
+        std::uint32_t length;
+        std::uint32_t index;
+    };
+    std::vector<Keyed> order(entries_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
         std::uint32_t pair;
         std::memcpy(&pair, units_.data() + entries_[i].source, 4);
-        return pair;
-    };
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const std::uint32_t pa = pairOf(a);
-        const std::uint32_t pb = pairOf(b);
-        return pa != pb ? pa < pb : entries_[a].length > entries_[b].length;
+        order[i] = {pair, entries_[i].length, static_cast<std::uint32_t>(i)};
+    }
+    std::sort(order.begin(), order.end(), [](const Keyed& a, const Keyed& b) {
+        return a.pair != b.pair ? a.pair < b.pair : a.length != b.length ? a.length > b.length : a.index < b.index;
     });
     std::size_t groups = 0;
     for (std::size_t i = 0; i < order.size(); ++i)
-        groups += i == 0 || pairOf(order[i]) != pairOf(order[i - 1]) ? 1 : 0;
+        groups += i == 0 || order[i].pair != order[i - 1].pair ? 1 : 0;
     const std::size_t slots = std::bit_ceil(std::max<std::size_t>(groups * 2, 16));
     starts_.assign(slots, kernel::StartSlot{0, 0});
     for (std::size_t i = 0; i < order.size();) {
-        const std::uint32_t pair = pairOf(order[i]);
+        const std::uint32_t pair = order[i].pair;
         std::size_t end = i;
-        while (end < order.size() && pairOf(order[end]) == pair)
+        while (end < order.size() && order[end].pair == pair)
             ++end;
-        for (std::size_t s = ((pair * 0x9E3779B1u) >> 7) & (slots - 1);; s = (s + 1) & (slots - 1)) {
+        for (std::size_t s = kernel::StartSlotOf(pair, slots - 1);; s = (s + 1) & (slots - 1)) {
             if (starts_[s].pair == 0) {
                 starts_[s] = {pair, static_cast<std::uint32_t>(lists_.size())};
                 break;
@@ -122,10 +125,11 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
         }
         lists_.push_back(static_cast<std::uint16_t>(std::min<std::size_t>(end - i, 0xFFFF)));
         for (std::size_t k = i; k < end && k - i < 0xFFFF; ++k) {
-            const kernel::PhraseEntry& entry = entries_[order[k]];
+            const std::uint32_t index = order[k].index;
+            const kernel::PhraseEntry& entry = entries_[index];
             lists_.push_back(static_cast<std::uint16_t>(entry.length | (entry.changes ? kernel::StartSlot::kChanges : 0)));
-            lists_.push_back(static_cast<std::uint16_t>(order[k]));
-            lists_.push_back(static_cast<std::uint16_t>(order[k] >> 16));
+            lists_.push_back(static_cast<std::uint16_t>(index));
+            lists_.push_back(static_cast<std::uint16_t>(index >> 16));
             lists_.insert(lists_.end(), units_.begin() + entry.source + 2, units_.begin() + entry.source + entry.length);
         }
         i = end;

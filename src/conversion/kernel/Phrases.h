@@ -98,12 +98,20 @@ inline bool MayChange(const Phrases& phrases, const unsigned char* trigger, cons
             (IsCharacterAt(trigger + 2) && MayHold(phrases.changedBefore, phrases.changedPairBits, trigger)));
 }
 
+// The slot a pair of first characters is looked for from. The high half of a 64-bit product
+// depends on every byte of the pair: the second character's second byte too, which decides
+// between the many phrases that start alike.
+inline std::size_t StartSlotOf(std::uint32_t pair, std::size_t mask)
+{
+    return static_cast<std::size_t>((std::uint64_t{pair} * 0x9E3779B97F4A7C15u) >> 32) & mask;
+}
+
 // Where the phrases that begin with the pair of characters at `at` are listed, or kNone.
 inline std::uint32_t StartList(const Phrases& phrases, const unsigned char* at)
 {
     std::uint32_t pair;
     std::memcpy(&pair, at, 4);
-    for (std::size_t i = ((pair * 0x9E3779B1u) >> 7) & phrases.startMask;; i = (i + 1) & phrases.startMask) {
+    for (std::size_t i = StartSlotOf(pair, phrases.startMask);; i = (i + 1) & phrases.startMask) {
         const StartSlot& slot = phrases.starts[i];
         if (slot.pair == pair)
             return slot.list;
