@@ -108,6 +108,8 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
     constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
     const unsigned char* in = cursor.in;
     const std::uint16_t* const answers = block.answers;
+    // Read once: the stores into the copy may alias anything, the bits' address included.
+    const std::uint64_t* const triggerBits = kPhrases ? block.phrases->triggers : nullptr;
     // The window's copy, with room for 64 bytes copied from any of its places.
     alignas(16) unsigned char copy[2 * 64 + 16] = {};
     while (block.end - in >= kWindowReach) {
@@ -147,7 +149,7 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
             }
             std::memcpy(copy + place, &put, 2);
             if constexpr (kPhrases)
-                triggers |= static_cast<std::uint64_t>(IsTriggerSlot(*block.phrases, slot)) << place;
+                triggers |= ((triggerBits[slot >> 6] >> (slot & 63)) & 1) << place;
         }
         if constexpr (kPhrases) {
             // The triggers, each as it converts alone so far, unless a phrase that changes it
