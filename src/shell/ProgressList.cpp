@@ -1,5 +1,7 @@
 #include "shell/ProgressList.h"
 
+#include "conversion/ConversionRun.h"
+
 #include <QAbstractItemView>
 #include <QHelpEvent>
 #include <QPainter>
@@ -33,6 +35,19 @@ public:
             size.setHeight(std::max(size.height(), style->sizeFromContents(QStyle::CT_ItemViewItem, &sample, QSize(), widget).height()));
         size.setWidth(1);
         return size;
+    }
+
+    // A row that says why an entry was left out keeps that at its start, and its path loses its
+    // middle instead: "略過 UTF-16 檔案 …/news/u16.txt", never "…16 檔案 /site/news/u16.txt".
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        for (const std::string_view reason : {texts::kSkippedLink, texts::kSkippedUtf16, texts::kSkippedUtf32}) {
+            if (option->text.startsWith(QString::fromUtf8(reason.data(), static_cast<qsizetype>(reason.size())))) {
+                option->textElideMode = Qt::ElideMiddle;
+                break;
+            }
+        }
     }
 
     // The whole text of a row, or the tooltip set for it.

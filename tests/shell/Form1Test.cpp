@@ -1051,10 +1051,13 @@ void Form1Test::listItemsShowTheEndOfTheirPathAndTheWholeInTheirTooltip()
     MakeFolders(site_, {"section-with-a-long-name"});
     WriteFile(sub / "first-page.htm", Bytes("C163"));
     WriteFile(sub / "second-page.htm", Bytes("C163"));
+    WriteFile(sub / "third-page-in-utf-16.txt", std::string("\xFF\xFE" "a\0", 4));
     Show();
     StartRun(site_, "Command2");
     const QString first = Q(sub / "first-page.htm");
-    QCOMPARE(Items(List("List1")), QStringList({first, Q(sub / "second-page.htm")}));
+    const QString third = Q(sub / "third-page-in-utf-16.txt");
+    const QString skipped = QStringLiteral("略過 UTF-16 檔案 ") + third;
+    QCOMPARE(Items(List("List1")), QStringList({first, Q(sub / "second-page.htm"), third, skipped}));
 
     for (QListWidget* list : {List("List1"), List("List2")}) {
         QVERIFY(list->horizontalScrollBar()->maximum() == 0 || !list->horizontalScrollBar()->isVisible());
@@ -1069,6 +1072,14 @@ void Form1Test::listItemsShowTheEndOfTheirPathAndTheWholeInTheirTooltip()
     const QImage shown = list->viewport()->grab().toImage();
     const QRect row = list->visualItemRect(list->item(0));
     QVERIFY(InkIn(shown, QRect(row.right() - row.width() / 4, row.top(), row.width() / 4 - 4, row.height())) > 0);
+    // A row that says why a file was left out starts with the reason (a character's ink), where a
+    // path's row starts with an ellipsis (three dots' ink).
+    QVERIFY(QFontMetrics(list->font()).horizontalAdvance(skipped) > list->viewport()->width());
+    const int em = QFontMetrics(list->font()).height();
+    const QRect reasonRow = list->visualItemRect(list->item(3));
+    const int reasonInk = InkIn(shown, QRect(reasonRow.left() + 2, reasonRow.top(), em, reasonRow.height()));
+    QVERIFY2(reasonInk > 2 * InkIn(shown, QRect(row.left() + 2, row.top(), em, row.height())),
+             qPrintable(QStringLiteral("ink at the start of the row: %1").arg(reasonInk)));
 
     // Focus shows in the empty list at start: the empty list looks different with the focus.
     form_ = std::make_unique<Form1>(desktop_.Make(Q(program_), Q(temp_->path() / "work")));
