@@ -542,6 +542,14 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
                 within.push_back(at);
         EXPECT_EQ(ConvertInBlocks(converter, in, within), out);
         EXPECT_EQ(converter.ConvertedCount(), allCount);
+        // In one block of more lines than the converter keeps marks for: the kernel stops at a
+        // line end in the middle of its 64 bytes, after phrases it matched beyond it.
+        LineConverter whole(kToBig5, dictionary, view, Kernel());
+        whole.UseEncoding(encoding);
+        std::string wholeOut;
+        whole.ConvertLines(in + in + in + in, true, wholeOut);
+        EXPECT_EQ(wholeOut, out + out + out + out);
+        EXPECT_EQ(whole.ConvertedCount(), 4 * allCount);
     }
     // By character, and in the other direction, where the table has no phrase: the rows alone.
     LineConverter byCharacter(kToBig5, dictionary, view_, Kernel(), fanjian::Phrasing::ByCharacter);
