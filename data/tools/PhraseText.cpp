@@ -16,16 +16,10 @@ std::optional<std::vector<std::uint16_t>> ParseCodes(std::string_view hex)
         return std::nullopt;
     std::vector<std::uint16_t> codes;
     for (std::size_t i = 0; i < hex.size(); i += 4) {
-        unsigned value = 0;
-        for (char c : hex.substr(i, 4)) {
-            if (c >= '0' && c <= '9')
-                value = value * 16 + static_cast<unsigned>(c - '0');
-            else if (c >= 'A' && c <= 'F')
-                value = value * 16 + static_cast<unsigned>(c - 'A' + 10);
-            else
-                return std::nullopt;
-        }
-        codes.push_back(static_cast<std::uint16_t>(value));
+        const std::optional<std::uint16_t> code = ParseHexCode(hex.substr(i, 4));
+        if (!code)
+            return std::nullopt;
+        codes.push_back(*code);
     }
     return codes;
 }
@@ -80,12 +74,7 @@ std::vector<PhraseRow> ParsePhraseText(std::string_view bytes, std::string_view 
         auto fail = [&](const std::string& what) { throw TableTextError(source, lineNumber, what); };
         if (line.starts_with('#'))
             continue;
-        std::vector<std::string_view> fields;
-        for (std::size_t from = 0; from <= line.size();) {
-            const std::size_t space = std::min(line.find(' ', from), line.size());
-            fields.push_back(line.substr(from, space - from));
-            from = space + 1;
-        }
+        const std::vector<std::string_view> fields = Fields(line);
         if (fields.size() != 5)
             fail("a row has five fields separated by single spaces");
         PhraseRow row;

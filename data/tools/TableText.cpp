@@ -12,10 +12,6 @@ TableTextError::TableTextError(std::string_view source, std::size_t line, const 
 {
 }
 
-namespace {
-
-constexpr std::string_view kNoRowPrefix = "#   no-row ";
-
 std::vector<std::string_view> Fields(std::string_view line)
 {
     std::vector<std::string_view> fields;
@@ -28,7 +24,7 @@ std::vector<std::string_view> Fields(std::string_view line)
     return fields;
 }
 
-std::optional<std::uint16_t> ParseCode(std::string_view hex)
+std::optional<std::uint16_t> ParseHexCode(std::string_view hex)
 {
     if (hex.size() != 4)
         return std::nullopt;
@@ -41,10 +37,20 @@ std::optional<std::uint16_t> ParseCode(std::string_view hex)
         else
             return std::nullopt;
     }
-    // Both code pages begin their double-byte characters with a lead byte of 0x81 or above.
-    if (value < 0x8140)
-        return std::nullopt;
     return static_cast<std::uint16_t>(value);
+}
+
+namespace {
+
+constexpr std::string_view kNoRowPrefix = "#   no-row ";
+
+std::optional<std::uint16_t> ParseCode(std::string_view hex)
+{
+    const std::optional<std::uint16_t> value = ParseHexCode(hex);
+    // Both code pages begin their double-byte characters with a lead byte of 0x81 or above.
+    if (!value || *value < 0x8140)
+        return std::nullopt;
+    return value;
 }
 
 std::optional<CodeRange> ParseRange(std::string_view text)

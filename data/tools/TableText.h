@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -52,6 +53,11 @@ public:
 // CP950 and GB, no row twice, and each marked row the first to hold its code.
 TableText ParseTableText(std::string_view bytes, std::string_view source, const CodeTable& big5,
                          const CodeTable& gb);
+
+// The fields of a line of either text, between single spaces.
+std::vector<std::string_view> Fields(std::string_view line);
+// Four upper-case hex digits, as both texts write a code.
+std::optional<std::uint16_t> ParseHexCode(std::string_view hex);
 
 // One row line, without its line end.
 std::string FormatRow(const TableRow& row, const CodeTable& big5, const CodeTable& gb);
