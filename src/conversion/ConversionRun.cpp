@@ -371,9 +371,9 @@ private:
         writer_.Start(sink);
         try {
             for (;;) {
-                // The first read may have filled the buffer, or read the whole file.
+                // The first read may have filled the buffer.
                 const std::size_t room = readBuffer_.size() - kept;
-                const std::size_t got = room != 0 && !input.AtEnd() ? input.Read(readBuffer_.data() + kept, room) : 0;
+                const std::size_t got = room != 0 ? input.Read(readBuffer_.data() + kept, room) : 0;
                 const bool atEnd = (room != 0 && got == 0) || input.AtEnd();
                 const std::string_view block(readBuffer_.data(), kept + got);
                 const std::size_t taken = writer_.Convert(converter, block, atEnd);

@@ -257,6 +257,8 @@ InputFile::InputFile(const Folder& folder, const std::string& name, std::string 
 
 std::size_t InputFile::Read(char* buffer, std::size_t size)
 {
+    if (atEnd_)
+        return 0; // a regular file read to its end: no call needed to hear it again
     std::size_t got;
     try {
         got = fd_.Read(buffer, size);
