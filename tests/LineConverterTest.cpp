@@ -239,6 +239,42 @@ TEST_P(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)
     EXPECT_EQ(converter.ConvertedCount(), 18u);
     EXPECT_EQ(view.Texts("ShowCharacterCount").size(), 18u);
     EXPECT_EQ(converter.LineStart(), 5 * lineOut.size());
+
+    // A block long enough to be cut in two, on two threads: converted once so that every answer
+    // is known, then again with a view that throws in the first part, in the second and at the
+    // last replacement, and with a failing lookup in the second part. The lines with marks far
+    // outnumber those the converter keeps at a time.
+    std::string longText;
+    while (longText.size() < 2 * LineConverter::kSplitSize)
+        longText += line + "\n";
+    const std::size_t lines = longText.size() / (line.size() + 1);
+    for (const std::size_t at : {std::size_t{2}, lines * 3 / 2 + 3, lines * 2 + 1, lines * 3, std::size_t{0}}) {
+        RecordingView longView;
+        longView.countsOnly = true;
+        std::size_t events = 0;
+        bool armed = false;
+        longView.onCall = [&](std::string_view operation, std::string_view) {
+            if (armed && operation == "ProcessPendingEvents" && ++events == at)
+                throw Abandoned{};
+        };
+        LineConverter longConverter(kToGb, dictionary_, longView, Kernel());
+        longConverter.UseSecondThread(true);
+        std::string longOut;
+        longConverter.ConvertLines(longText, true, longOut);
+        armed = true;
+        longOut.clear();
+        if (at != 0) {
+            EXPECT_THROW(longConverter.ConvertLines(longText, true, longOut), Abandoned) << at;
+            EXPECT_EQ(longConverter.ConvertedCount(), lines * 3 + at);
+            EXPECT_EQ(longConverter.LineStart(), (at - 1) / 3 * lineOut.size()) << at;
+            continue;
+        }
+        std::string failing = longText;
+        failing.insert(lines * 3 / 4 * (line.size() + 1), Bytes("C0C0") + "\n");
+        EXPECT_THROW(longConverter.ConvertLines(failing, true, longOut), DictionaryError);
+        EXPECT_EQ(longConverter.ConvertedCount(), lines * 3 + lines * 3 / 4 * 3);
+        EXPECT_EQ(longConverter.LineStart(), lines * 3 / 4 * lineOut.size());
+    }
 }
 
 TEST_P(LineConverterTest, RetargetsDeclarationsToSimplified)
@@ -550,6 +586,28 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
         whole.ConvertLines(in + in + in + in, true, wholeOut);
         EXPECT_EQ(wholeOut, out + out + out + out);
         EXPECT_EQ(whole.ConvertedCount(), 4 * allCount);
+        // In a block long enough to be cut in two, on two threads and on one, the second time
+        // with every answer known, so that the helper converts its part to the end.
+        std::string longIn;
+        std::string longOut;
+        while (longIn.size() < 2 * LineConverter::kSplitSize) {
+            longIn += in;
+            longOut += out;
+        }
+        for (const bool twoThreads : {true, false}) {
+            RecordingView longView;
+            longView.countsOnly = true;
+            LineConverter split(kToBig5, dictionary, longView, Kernel());
+            split.UseEncoding(encoding);
+            split.UseSecondThread(twoThreads);
+            for (int pass = 0; pass < 2; ++pass) {
+                std::string converted;
+                EXPECT_EQ(split.ConvertLines(longIn, true, converted), longIn.size());
+                EXPECT_EQ(converted, longOut) << twoThreads;
+            }
+            EXPECT_EQ(split.ConvertedCount(), 2 * longIn.size() / in.size() * allCount);
+            EXPECT_EQ(longView.countCalls, split.ConvertedCount());
+        }
     }
     // By character, and in the other direction, where the table has no phrase: the rows alone.
     LineConverter byCharacter(kToBig5, dictionary, view_, Kernel(), fanjian::Phrasing::ByCharacter);

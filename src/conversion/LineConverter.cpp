@@ -1,6 +1,7 @@
 #include "conversion/LineConverter.h"
 
 #include "conversion/CodePages.h"
+#include "conversion/HelperThread.h"
 #include "conversion/PhraseIndex.h"
 #include "conversion/kernel/AnswerTable.h"
 #include "conversion/kernel/BytePath.h"
@@ -10,10 +11,13 @@
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
 
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 namespace fanjian {
 
@@ -75,7 +79,8 @@ LineConverter::LineConverter(ConversionDirection direction, const CharacterDicti
 LineConverter::LineConverter(ConversionDirection direction, const CharacterDictionary& dictionary, ProgressView& view,
                              const kernel::Kernel& kernel, Phrasing phrasing)
     : direction_(direction), dictionary_(dictionary), kernel_(&kernel), reporter_(view),
-      answers_(static_cast<std::uint16_t*>(std::calloc(kernel::kAnswerCount, sizeof(std::uint16_t))))
+      answers_(static_cast<std::uint16_t*>(std::calloc(kernel::kAnswerCount, sizeof(std::uint16_t)))),
+      useHelper_(std::thread::hardware_concurrency() > 1)
 {
     if (!answers_)
         throw std::bad_alloc();
@@ -102,6 +107,41 @@ LineConverter::LineConverter(ConversionDirection direction, const CharacterDicti
             kernel::AnswerFor(answers_.get(), trigger.code) = trigger.answer;
     }
 }
+
+// The second part of a long block, converted by the helper thread: its own block, cursor and
+// marks, written after the room the first part may take. Marks that fill up are kept for the
+// caller's thread to show in order; where the dictionary is to be asked (or no memory is left for
+// more marks), the helper stops and the caller's thread goes on from there.
+struct LineConverter::SecondPart {
+    kernel::Block bytes;
+    kernel::Progress step;
+    kernel::Matching matching;
+    kernel::LineMarks marks;
+    std::vector<kernel::LineMarks> filled; // kept from block to block
+    std::size_t filledCount = 0;
+    ByteBuffer out;
+    bool utf8;
+
+    void Convert(const kernel::Kernel& kernel) noexcept
+    {
+        filledCount = 0;
+        for (;;) {
+            step = (utf8 ? kernel.convertUtf8 : kernel.convert)(bytes, step.in, step.o, marks, matching);
+            if (step.stop != kernel::Stop::MarksFull)
+                return;
+            try {
+                if (filledCount == filled.size())
+                    filled.emplace_back();
+            } catch (const std::bad_alloc&) {
+                return;
+            }
+            filled[filledCount++] = marks;
+            marks.waiting = 0;
+            marks.firstLineStart = marks.lineStart;
+            marks.count = 0;
+        }
+    }
+};
 
 LineConverter::~LineConverter() = default;
 
@@ -241,6 +281,100 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, Byte
     return ConvertInto(block, atEnd, out);
 }
 
+std::size_t LineConverter::SplitPlace(const unsigned char* first, std::size_t size) const
+{
+    if (!useHelper_ || detecting_ || size < kSplitSize)
+        return 0;
+    // Each part long enough to be worth a thread's wake-up.
+    const std::size_t least = kSplitSize / 4;
+    const std::size_t middle = size / 2;
+    if (const void* lf = std::memchr(first + middle, '\n', size - middle - least))
+        return static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - first) + 1;
+    if (const void* lf = ::memrchr(first + least, '\n', middle - least))
+        return static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - first) + 1;
+    return 0;
+}
+
+kernel::Progress LineConverter::Drive(kernel::Block& bytes, kernel::Progress step, kernel::Matching& matching)
+{
+    for (;;) {
+        const bool utf8 = encoding_ == TextEncoding::Utf8;
+        step = (utf8 ? kernel_->convertUtf8 : kernel_->convert)(bytes, step.in, step.o, reporter_.Marks(), matching);
+        sawSequence_ = sawSequence_ || step.sawSequence;
+        if (step.stop == kernel::Stop::Done || step.stop == kernel::Stop::Tail)
+            return step;
+        if (step.stop == kernel::Stop::Malformed) {
+            // Nothing but ASCII before it: what was written is what Big5 or GB2312 gives.
+            if (sawSequence_)
+                throw NotUtf8();
+            encoding_ = TextEncoding::CodePage;
+            detecting_ = bytes.strictUtf8 = false;
+            bytes.utf8Phrases = nullptr;
+            continue;
+        }
+        if (step.stop == kernel::Stop::Unknown) {
+            // The helper reads the answers: none is written while it runs.
+            if (helper_)
+                helper_->Wait();
+            // A failing lookup ends the block: every replacement before it is shown first.
+            try {
+                if (utf8) {
+                    LookUpUtf8(step.in, bytes.end);
+                    bytes.utf8Phrases = utf8Phrases_.get(); // made with the first character
+                } else
+                    LookUp(kernel::CodeAt(step.in));
+            } catch (const DictionaryError&) {
+                reporter_.ShowWaiting();
+                throw;
+            }
+            continue;
+        }
+        reporter_.ShowWaiting();
+    }
+}
+
+kernel::Progress LineConverter::JoinSecondPart(kernel::Block& bytes, kernel::Progress step, kernel::Matching& matching)
+{
+    helper_->Wait();
+    SecondPart& second = *second_;
+    const unsigned char* const split = bytes.end;
+    bytes.end = second.bytes.end;
+    bytes.atEnd = second.bytes.atEnd;
+    if (step.stop != kernel::Stop::Done || step.in != split) {
+        // The first part left a tail, as at a block's end: the rest is converted here, from it.
+        matching = {step.in, step.in};
+        return Drive(bytes, step, matching);
+    }
+    reporter_.ShowWaiting();
+    // The second part was written into a buffer of its own (the lines the helper wrote stay in its
+    // core's cache, away from those the caller's thread writes next): it follows the first part,
+    // and so do its marks.
+    const auto length = static_cast<std::size_t>(second.step.o - second.out.data());
+    std::memcpy(step.o, second.out.data(), length);
+    const auto shift = static_cast<std::size_t>(step.o - bytes.base);
+    const auto move = [shift](kernel::LineMarks& marks) {
+        marks.lineStart += shift;
+        marks.firstLineStart += shift;
+        for (std::size_t i = 0; i < marks.count; ++i)
+            marks.marks[i].lineStart += shift;
+    };
+    for (std::size_t i = 0; i < second.filledCount; ++i) {
+        move(second.filled[i]);
+        reporter_.Marks() = second.filled[i];
+        reporter_.ShowWaiting();
+    }
+    move(second.marks);
+    reporter_.Marks() = second.marks;
+    matching = second.matching;
+    step = {second.step.in, step.o + length, second.step.stop, second.step.sawSequence};
+    if (step.stop == kernel::Stop::Done || step.stop == kernel::Stop::Tail)
+        return step;
+    // The helper stopped where the caller's thread is to go on.
+    if (step.stop == kernel::Stop::MarksFull)
+        reporter_.ShowWaiting();
+    return Drive(bytes, step, matching);
+}
+
 template <typename Bytes>
 std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes& out)
 {
@@ -274,36 +408,29 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
     // starts a new one.
     try {
         kernel::Progress step{first, base + start, kernel::Stop::Done};
-        for (;;) {
-            const bool utf8 = encoding_ == TextEncoding::Utf8;
-            step = (utf8 ? kernel_->convertUtf8 : kernel_->convert)(bytes, step.in, step.o, reporter_.Marks(), matching);
-            sawSequence_ = sawSequence_ || step.sawSequence;
-            if (step.stop == kernel::Stop::Done || step.stop == kernel::Stop::Tail)
-                break;
-            if (step.stop == kernel::Stop::Malformed) {
-                // Nothing but ASCII before it: what was written is what Big5 or GB2312 gives.
-                if (sawSequence_)
-                    throw NotUtf8();
-                encoding_ = TextEncoding::CodePage;
-                detecting_ = bytes.strictUtf8 = false;
-                bytes.utf8Phrases = nullptr;
-                continue;
+        if (const std::size_t split = SplitPlace(first, block.size()); split != 0) {
+            // The second part begins a line: the helper converts it as a block of its own.
+            if (!helper_) {
+                second_ = std::make_unique<SecondPart>();
+                helper_ = std::make_unique<HelperThread>();
             }
-            if (step.stop == kernel::Stop::Unknown) {
-                // A failing lookup ends the block: every replacement before it is shown first.
-                try {
-                    if (utf8) {
-                        LookUpUtf8(step.in, bytes.end);
-                        bytes.utf8Phrases = utf8Phrases_.get(); // made with the first character
-                    } else
-                        LookUp(kernel::CodeAt(step.in));
-                } catch (const DictionaryError&) {
-                    reporter_.ShowWaiting();
-                    throw;
-                }
-                continue;
-            }
-            reporter_.ShowWaiting();
+            SecondPart& second = *second_;
+            second.bytes = bytes;
+            second.bytes.first = first + split;
+            second.out.resize(2 * (block.size() - split) + 2);
+            second.bytes.base = second.out.data();
+            second.step = {first + split, second.bytes.base, kernel::Stop::Done};
+            second.matching = {first + split, first + split};
+            second.marks.waiting = 0;
+            second.marks.lineStart = second.marks.firstLineStart = 0;
+            second.marks.count = 0;
+            second.utf8 = encoding_ == TextEncoding::Utf8;
+            helper_->Start([&second, kernel = kernel_] { second.Convert(*kernel); });
+            bytes.end = first + split;
+            bytes.atEnd = false;
+            step = JoinSecondPart(bytes, Drive(bytes, step, matching), matching);
+        } else {
+            step = Drive(bytes, step, matching);
         }
         reporter_.ShowWaiting();
         // Whether a line is unfinished is told by the last byte taken: CR and LF are only ever
@@ -324,6 +451,8 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
         }
         return static_cast<std::size_t>(step.in - first);
     } catch (...) {
+        if (helper_)
+            helper_->Wait(); // it reads the block
         inLine_ = false;
         throw;
     }

@@ -20,6 +20,7 @@ namespace fanjian {
 
 class CharacterDictionary;
 class CodePage;
+class HelperThread;
 class PhraseIndex;
 
 // Whether the converter takes the dictionary's phrases (longest match first), or converts each
@@ -66,6 +67,12 @@ public:
 // earlier, when many lines are waiting or before a failing lookup throws. The text handed to
 // ShowCharacterCount stays valid until the next replacement or until the converter is destroyed.
 //
+// A long block (kSplitSize bytes or more) is cut at a line end near its middle, and its second part
+// converted on a thread of the converter's own while the caller's thread converts the first: the
+// bytes, the calls to the view and their order are those of one thread. Only the caller's thread
+// asks the dictionary and calls the view; the helper stops where it would have to, and the caller
+// goes on from there.
+//
 // The converter keeps every answer it has looked up: its dictionary stays open, and unchanged,
 // while the converter is in use.
 // What the first bytes of a text tell of its encoding: Big5 or GB2312 when they hold bytes that
@@ -78,6 +85,8 @@ class LineConverter {
 public:
     static constexpr std::size_t kMaxTail = kernel::kMaxTail;
     static constexpr std::size_t kNoLineStart = kernel::kNoLineStart;
+    // Blocks this long or longer are converted on two threads, where the processor has two cores.
+    static constexpr std::size_t kSplitSize = 128 * 1024;
 
     // With the fastest kernel this processor runs. The phrases are those of the dictionary, which
     // is open.
@@ -119,6 +128,10 @@ public:
     // How the file's bytes so far were read; once its last block is converted, what it is.
     TextEncoding Encoding() const noexcept { return encoding_; }
 
+    // Whether long blocks are converted on two threads (by default: where the processor has more
+    // than one core). Either way gives the same bytes and the same calls.
+    void UseSecondThread(bool use) noexcept { useHelper_ = use; }
+
     // One line without its terminator, converted (no CR LF added).
     std::string ConvertLine(std::string_view line);
 
@@ -126,8 +139,19 @@ public:
     std::uint64_t ConvertedCount() const noexcept { return reporter_.Count(); }
 
 private:
+    struct SecondPart;
+
     template <typename Bytes>
     std::size_t ConvertInto(std::string_view block, bool atEnd, Bytes& out);
+    // Runs the kernel over `bytes` from `step` on until every byte is taken or the rest waits for
+    // the next block, asking the dictionary and showing the replacements as the kernel stops.
+    kernel::Progress Drive(kernel::Block& bytes, kernel::Progress step, kernel::Matching& matching);
+    // Where a block of `size` bytes at `first` is cut for two threads (the byte after a line end),
+    // or 0.
+    std::size_t SplitPlace(const unsigned char* first, std::size_t size) const;
+    // Takes what the helper made of the second part, from `split` on, after the first part that
+    // ends at `step`: its bytes are moved to follow the first part's and its replacements shown.
+    kernel::Progress JoinSecondPart(kernel::Block& bytes, kernel::Progress step, kernel::Matching& matching);
 
     // Puts the dictionary's answer for a character code into answers_; throws when the row cannot
     // be used.
@@ -163,6 +187,9 @@ private:
     bool sawSequence_ = false; // ... with a character of more than one byte among them
     std::uint64_t fileStartCount_ = 0;
     bool inLine_ = false; // bytes of a line without its terminator have been taken
+    bool useHelper_;
+    std::unique_ptr<HelperThread> helper_; // started with the first long block
+    std::unique_ptr<SecondPart> second_;
 };
 
 } // namespace fanjian
