@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include <sched.h>
+
 namespace fanjian {
 
 namespace {
@@ -41,6 +43,16 @@ std::string RowName(ConversionDirection direction, std::uint16_t code)
 {
     throw DictionaryError("the dictionary row for " + RowName(direction, code) + " answers " + std::to_string(answer) +
                           ", whose bytes hold a line break");
+}
+
+// The cores this process may run on (taskset, a container's cpuset), not all the machine has: on
+// one core the two threads would only take turns.
+unsigned CoresAtHand()
+{
+    cpu_set_t cores;
+    if (::sched_getaffinity(0, sizeof(cores), &cores) == 0)
+        return static_cast<unsigned>(CPU_COUNT(&cores));
+    return std::thread::hardware_concurrency();
 }
 
 } // namespace
@@ -80,7 +92,7 @@ LineConverter::LineConverter(ConversionDirection direction, const CharacterDicti
                              const kernel::Kernel& kernel, Phrasing phrasing)
     : direction_(direction), dictionary_(dictionary), kernel_(&kernel), reporter_(view),
       answers_(static_cast<std::uint16_t*>(std::calloc(kernel::kAnswerCount, sizeof(std::uint16_t)))),
-      useHelper_(std::thread::hardware_concurrency() > 1)
+      useHelper_(CoresAtHand() > 1)
 {
     if (!answers_)
         throw std::bad_alloc();
