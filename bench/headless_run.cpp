@@ -2,11 +2,12 @@
 // are fanjian-convert's, as users run it.)
 //
 //   fanjian_headless open PROGRAM_DIR [TIMES]          median time of CharacterDictionary::Open
-//   fanjian_headless convert t2s|s2t[-utf8][-by-character] FILE PROGRAM_DIR [TIMES [silent]]
+//   fanjian_headless convert t2s|s2t[-utf8][-by-character][-one-thread] FILE PROGRAM_DIR [TIMES [silent]]
 //                                                     the converter alone, in memory: FILE read once,
 //                                                     then converted TIMES times (default 9); with
 //                                                     -utf8, FILE is read as UTF-8; with
-//                                                     -by-character, without the phrases
+//                                                     -by-character, without the phrases; with
+//                                                     -one-thread, without the second thread
 //
 // convert hands the converter the file in blocks of the run's read size, each with the tail left of
 // the one before, into an output buffer emptied at the run's write size, as a run does, without any
@@ -14,7 +15,8 @@
 // that shows nothing, as a run without a window has it, whose calls the compiler may leave out).
 // It prints
 // "convert <ms> ms <MB/s> MB/s", the median wall time of the passes, then the median processor
-// time (which a busy machine disturbs less), the fastest pass, and the output's size and
+// time of the process, both threads (the wall time of one thread on a machine that is not busy),
+// the fastest pass, and the output's size and
 // replacement count, which must not change with the converter's code.
 #include "conversion/LineConverter.h"
 #include "dictionary/CharacterDictionary.h"
@@ -36,7 +38,7 @@ namespace {
 int Usage()
 {
     std::fputs("usage: fanjian_headless open PROGRAM_DIR [TIMES]\n"
-               "       fanjian_headless convert t2s|s2t[-utf8][-by-character] FILE PROGRAM_DIR [TIMES [silent]]\n",
+               "       fanjian_headless convert t2s|s2t[-utf8][-by-character][-one-thread] FILE PROGRAM_DIR [TIMES [silent]]\n",
                stderr);
     return 2;
 }
@@ -90,12 +92,12 @@ void CountingView::ProcessPendingEvents()
     ++passes;
 }
 
-// Processor time of this thread, in ms: on a busy machine it leaves out the time spent waiting for a
-// core, which the wall time counts.
-double ThreadCpuMs()
+// Processor time of the process, every thread, in ms: on a busy machine it leaves out the time spent
+// waiting for a core, which the wall time counts.
+double ProcessCpuMs()
 {
     timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1000 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
@@ -107,8 +109,8 @@ struct ConvertPass {
 };
 
 ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, fanjian::TextEncoding encoding,
-                            fanjian::Phrasing phrasing, const fanjian::CharacterDictionary& dictionary,
-                            std::string_view text, bool silent)
+                            fanjian::Phrasing phrasing, bool oneThread,
+                            const fanjian::CharacterDictionary& dictionary, std::string_view text, bool silent)
 {
     CountingView counting;
     fanjian::SilentProgressView silentView;
@@ -116,10 +118,12 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, fanjian::Tex
     fanjian::ByteBuffer written;
     written.reserve(kWriteSize + kReadSize * 2);
     std::uint64_t outputBytes = 0;
-    const double cpuStart = ThreadCpuMs();
+    const double cpuStart = ProcessCpuMs();
     const auto start = std::chrono::steady_clock::now();
     fanjian::LineConverter converter(direction, dictionary, view, phrasing);
     converter.UseEncoding(encoding);
+    if (oneThread)
+        converter.UseSecondThread(false);
     std::size_t from = 0; // the first byte not yet taken
     std::size_t read = 0; // the bytes "read" so far
     for (;;) {
@@ -135,7 +139,7 @@ ConvertPass ConvertInMemory(fanjian::ConversionDirection direction, fanjian::Tex
             break;
     }
     const std::chrono::duration<double, std::milli> ms = std::chrono::steady_clock::now() - start;
-    const double cpuMs = ThreadCpuMs() - cpuStart;
+    const double cpuMs = ProcessCpuMs() - cpuStart;
     if (!silent && (counting.shown != converter.ConvertedCount() || counting.passes != counting.shown)) {
         std::fputs("convert: the view was not called once per replaced character\n", stderr);
         std::exit(1);
@@ -156,8 +160,11 @@ int main(int argc, char** argv)
         const bool utf8 = how.starts_with("-utf8");
         if (utf8)
             how.remove_prefix(5);
-        const bool byCharacter = how == "-by-character";
-        if (!how.empty() && !byCharacter)
+        const bool byCharacter = how.starts_with("-by-character");
+        if (byCharacter)
+            how.remove_prefix(13);
+        const bool oneThread = how == "-one-thread";
+        if (!how.empty() && !oneThread)
             return Usage();
         const auto phrasing = byCharacter ? fanjian::Phrasing::ByCharacter : fanjian::Phrasing::Phrases;
         const auto encoding = utf8 ? fanjian::TextEncoding::Utf8 : fanjian::TextEncoding::CodePage;
@@ -170,7 +177,7 @@ int main(int argc, char** argv)
         dictionary.Open(argv[4]);
         std::vector<ConvertPass> passes;
         for (int i = 0; i < times; ++i)
-            passes.push_back(ConvertInMemory(direction, encoding, phrasing, dictionary, text, silent));
+            passes.push_back(ConvertInMemory(direction, encoding, phrasing, oneThread, dictionary, text, silent));
         for (const ConvertPass& pass : passes) {
             if (pass.outputBytes != passes[0].outputBytes || pass.replaced != passes[0].replaced) {
                 std::fputs("convert: the passes gave different outputs\n", stderr);

@@ -213,6 +213,7 @@ round_of_runs() {
     clean_outputs; measure "$r" "file-$direction-filter" "$file" "$work/converted" "$convert" -$flag
     measure "$r" "file-$direction-converter" /dev/null "$log.out" "$headless" convert $direction "$file" "$program_dir" 3 silent
     measure "$r" "file-$direction-converter-by-character" /dev/null "$log.out" "$headless" convert $direction-by-character "$file" "$program_dir" 3 silent
+    measure "$r" "file-$direction-converter-one-thread" /dev/null "$log.out" "$headless" convert $direction-one-thread "$file" "$program_dir" 3 silent
     measure "$r" "file-$direction-converter-utf8" /dev/null "$log.out" "$headless" convert $direction-utf8 "$from-utf8/$(basename "$file")" "$program_dir" 3 silent
     measure "$r" "file-$direction-converter-every" /dev/null "$log.out" "$headless" convert $direction "$file" "$program_dir" 3
     clean_outputs; measure "$r" "file-$direction-cp" /dev/null /dev/null cp "$file" "$work/copy"
@@ -346,6 +347,8 @@ summary=$results/summary.txt
     printf '%-34s %9.0f %8s %9s\n' "  the converter alone, in memory" "$t" "$(speed "$fb" "$t")" ""
     t=$(inner_ms "file-$direction-converter-by-character")
     printf '%-34s %9.0f %8s %9s\n' "  the same, by character" "$t" "$(speed "$fb" "$t")" ""
+    t=$(inner_ms "file-$direction-converter-one-thread")
+    printf '%-34s %9.0f %8s %9s\n' "  the same, on one thread" "$t" "$(speed "$fb" "$t")" ""
     t=$(inner_ms "file-$direction-converter-utf8")
     printf '%-34s %9.0f %8s %9s\n' "  the same, its UTF-8 twin" "$t" "$(speed "$fu" "$t")" ""
     t=$(inner_ms "file-$direction-converter-every")
