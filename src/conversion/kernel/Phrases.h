@@ -120,6 +120,28 @@ inline std::uint32_t StartList(const Phrases& phrases, const unsigned char* at)
     }
 }
 
+// True when the `bytes` bytes at `text` (an even number) are the units at `units`. Most phrases
+// hold up to four characters, which leaves up to four bytes to compare after the first pair: a
+// call of memcmp would cost more than the comparison.
+inline bool SameUnits(const unsigned char* text, const std::uint16_t* units, std::size_t bytes)
+{
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    switch (bytes) {
+    case 0:
+        return true;
+    case 2:
+        std::memcpy(&a, text, 2);
+        return static_cast<std::uint16_t>(a) == units[0];
+    case 4:
+        std::memcpy(&a, text, 4);
+        std::memcpy(&b, units, 4);
+        return a == b;
+    default:
+        return std::memcmp(text, units, bytes) == 0;
+    }
+}
+
 // The longest phrase that begins at `at`, a character of a run of double-byte characters.
 struct Longest {
     std::uint32_t phrase = StartSlot::kNone;
@@ -158,7 +180,7 @@ inline Longest LongestAt(const Phrases& phrases, const unsigned char* at, const 
             }
             continue;
         }
-        if (std::memcmp(at + 4, units, bytes) == 0) {
+        if (SameUnits(at + 4, units, bytes)) {
             found.phrase = phrase;
             found.length = length;
             found.changes = changes;

@@ -56,15 +56,18 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
 
 // Takes the trigger at `place` of the window, whose characters before `limit` are in `copy`,
 // each as it converts alone: where the matching finds a phrase that changes something, writes it
-// into the copy and, for its characters before the window, where they were written. False when
+// into the copy and, for its characters before the window, where they were written. The trigger
+// is one a phrase that changes it may cover (MayChange). False when
 // the phrase runs past `limit`: the window is to end at the trigger, for the byte path to take it.
 [[gnu::noinline]] bool TakeTrigger(const Block& block, Cursor& at, const unsigned char* in, int place, int limit,
                                    const unsigned char* lowest, unsigned char* copy)
 {
     const Phrases& phrases = *block.phrases;
     const unsigned char* const trigger = in + place;
-    // A window has bytes enough after it for any phrase: the matching needs no more.
-    const PhraseMatch match = MatchAround(phrases, trigger, lowest, block.end, block.atEnd);
+    // A window has bytes enough after it for any phrase: the matching needs no more. The window
+    // asked MayChange before the call.
+    const PhraseMatch match =
+        MatchFrom(phrases, SegmentStartBefore(phrases, trigger, lowest, block.end), trigger, block.end, block.atEnd);
     if (match.kind != PhraseMatch::Kind::Segment)
         return true;
     if (match.phrase == StartSlot::kNone) {
