@@ -619,8 +619,12 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
 TEST_P(LineConverterTest, TellsUtf8FromBig5AsItReads)
 {
     using fanjian::TextEncoding;
-    // What each text is taken as, and what it gives; every text also in blocks of 7 bytes, so
-    // that characters are cut between blocks.
+    // What each text is taken as, and what it gives; every short text also in blocks of 7 bytes,
+    // so that characters are cut between blocks. Each text twice, as files of one run after a
+    // file in UTF-8: the second time with every answer known.
+    std::string longAscii;
+    while (longAscii.size() < 2 * LineConverter::kSplitSize)
+        longAscii += std::string(60, 'y') + "\n";
     const struct {
         std::string in;
         TextEncoding encoding;
@@ -631,29 +635,43 @@ TEST_P(LineConverterTest, TellsUtf8FromBig5AsItReads)
         {"\xEF\xBB\xBF<meta charset=big5>", TextEncoding::Utf8}, // the byte order mark
         {"國中" + std::string(300, 'y') + Bytes("B0EA"), TextEncoding::CodePage}, // UTF-8 up to its last bytes
         {"國\xE5\x9C", TextEncoding::CodePage},                   // ... cut short at the end
+        // Long enough to be cut in two: the second part, on the helper thread, is the first to
+        // hold UTF-8, or a byte that is none after UTF-8, or follows such a byte in the first.
+        {longAscii + "國", TextEncoding::Utf8},
+        {"國中\n" + longAscii + Bytes("B0EA"), TextEncoding::CodePage},
+        {longAscii.substr(0, LineConverter::kSplitSize / 2) + Bytes("B0EA") + longAscii + "國", TextEncoding::CodePage},
     };
     for (const auto& c : cases) {
         for (const std::size_t blockSize : {c.in.size(), std::size_t{7}}) {
+            if (blockSize == 7 && c.in.size() > LineConverter::kSplitSize)
+                continue;
             std::vector<std::size_t> splits;
             for (std::size_t at = blockSize; at < c.in.size(); at += blockSize)
                 splits.push_back(at);
             RecordingView view;
             LineConverter converter(kToGb, dictionary_, view, Kernel());
-            converter.StartFileOfUnknownEncoding();
-            std::string out;
-            try {
-                out = ConvertInBlocks(converter, c.in, splits);
-            } catch (const fanjian::NotUtf8&) {
-                converter.RestartFile();
-                out = ConvertInBlocks(converter, c.in, splits);
-            }
-            EXPECT_EQ(converter.Encoding(), c.encoding) << c.in;
+            converter.UseSecondThread(true);
             LineConverter known(kToGb, dictionary_, view_, Kernel());
             known.UseEncoding(c.encoding);
-            std::string expected;
-            known.ConvertLines(c.in, true, expected);
-            EXPECT_EQ(out, expected) << c.in << " in blocks of " << blockSize;
-            EXPECT_EQ(converter.ConvertedCount(), known.ConvertedCount()) << c.in;
+            std::string utf8File;
+            converter.StartFileOfUnknownEncoding();
+            converter.ConvertLines("國中\n", true, utf8File);
+            const std::uint64_t before = converter.ConvertedCount();
+            for (int file = 0; file < 2; ++file) {
+                converter.StartFileOfUnknownEncoding();
+                std::string out;
+                try {
+                    out = ConvertInBlocks(converter, c.in, splits);
+                } catch (const fanjian::NotUtf8&) {
+                    converter.RestartFile();
+                    out = ConvertInBlocks(converter, c.in, splits);
+                }
+                EXPECT_EQ(converter.Encoding(), c.encoding) << c.in.substr(0, 40) << " file " << file;
+                std::string expected;
+                known.ConvertLines(c.in, true, expected);
+                EXPECT_EQ(out, expected) << c.in.substr(0, 40) << " in blocks of " << blockSize;
+                EXPECT_EQ(converter.ConvertedCount() - before, known.ConvertedCount()) << c.in.substr(0, 40);
+            }
         }
     }
 }

@@ -295,7 +295,7 @@ std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, Byte
 
 std::size_t LineConverter::SplitPlace(const unsigned char* first, std::size_t size) const
 {
-    if (!useHelper_ || detecting_ || size < kSplitSize)
+    if (!useHelper_ || size < kSplitSize)
         return 0;
     // Each part long enough to be worth a thread's wake-up.
     const std::size_t least = kSplitSize / 4;
@@ -352,8 +352,9 @@ kernel::Progress LineConverter::JoinSecondPart(kernel::Block& bytes, kernel::Pro
     const unsigned char* const split = bytes.end;
     bytes.end = second.bytes.end;
     bytes.atEnd = second.bytes.atEnd;
-    if (step.stop != kernel::Stop::Done || step.in != split) {
-        // The first part left a tail, as at a block's end: the rest is converted here, from it.
+    if (step.stop != kernel::Stop::Done || step.in != split || (encoding_ == TextEncoding::Utf8) != second.utf8) {
+        // The first part left a tail, as at a block's end, or turned out to be no UTF-8 before
+        // any UTF-8 character: the rest is converted here, from where it ends.
         matching = {step.in, step.in};
         return Drive(bytes, step, matching);
     }
@@ -378,6 +379,7 @@ kernel::Progress LineConverter::JoinSecondPart(kernel::Block& bytes, kernel::Pro
     move(second.marks);
     reporter_.Marks() = second.marks;
     matching = second.matching;
+    sawSequence_ = sawSequence_ || second.step.sawSequence;
     step = {second.step.in, step.o + length, second.step.stop, second.step.sawSequence};
     if (step.stop == kernel::Stop::Done || step.stop == kernel::Stop::Tail)
         return step;
