@@ -11,6 +11,8 @@
 #include "dictionary/CharacterDictionary.h"
 #include "dictionary/Errors.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -133,8 +135,28 @@ struct LineConverter::SecondPart {
     std::size_t filledCount = 0;
     ByteBuffer out;
     bool utf8;
+    // The share of a block the helper takes, so that both threads end together: its input comes
+    // from the other core's cache, and the caller's thread may have other work.
+    double share = 0.5;
+    std::chrono::steady_clock::duration took{}; // the helper's time for its part
 
     void Convert(const kernel::Kernel& kernel) noexcept
+    {
+        const auto start = std::chrono::steady_clock::now();
+        ConvertPart(kernel);
+        took = std::chrono::steady_clock::now() - start;
+    }
+
+    // After a block whose two parts both went to their ends, the first part in `first`: the
+    // share that would have had both end together, halfway.
+    void Balance(std::chrono::steady_clock::duration first, std::size_t firstBytes)
+    {
+        const double helperSpeed = static_cast<double>(bytes.end - bytes.first) / static_cast<double>(took.count() + 1);
+        const double ownSpeed = static_cast<double>(firstBytes) / static_cast<double>(first.count() + 1);
+        share = std::clamp((share + helperSpeed / (helperSpeed + ownSpeed)) / 2, 0.25, 0.75);
+    }
+
+    void ConvertPart(const kernel::Kernel& kernel) noexcept
     {
         filledCount = 0;
         for (;;) {
@@ -299,7 +321,8 @@ std::size_t LineConverter::SplitPlace(const unsigned char* first, std::size_t si
         return 0;
     // Each part long enough to be worth a thread's wake-up.
     const std::size_t least = kSplitSize / 4;
-    const std::size_t middle = size / 2;
+    const double share = second_ ? second_->share : 0.5;
+    const auto middle = std::clamp(size - static_cast<std::size_t>(share * static_cast<double>(size)), least, size - least);
     if (const void* lf = std::memchr(first + middle, '\n', size - middle - least))
         return static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - first) + 1;
     if (const void* lf = ::memrchr(first + least, '\n', middle - least))
@@ -328,6 +351,7 @@ kernel::Progress LineConverter::Drive(kernel::Block& bytes, kernel::Progress ste
             // The helper reads the answers: none is written while it runs.
             if (helper_)
                 helper_->Wait();
+            ++lookups_;
             // A failing lookup ends the block: every replacement before it is shown first.
             try {
                 if (utf8) {
@@ -439,10 +463,17 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
             second.marks.lineStart = second.marks.firstLineStart = 0;
             second.marks.count = 0;
             second.utf8 = encoding_ == TextEncoding::Utf8;
+            const auto started = std::chrono::steady_clock::now();
             helper_->Start([&second, kernel = kernel_] { second.Convert(*kernel); });
             bytes.end = first + split;
             bytes.atEnd = false;
-            step = JoinSecondPart(bytes, Drive(bytes, step, matching), matching);
+            const std::uint64_t lookups = lookups_;
+            const kernel::Progress firstPart = Drive(bytes, step, matching);
+            const auto firstTook = std::chrono::steady_clock::now() - started;
+            step = JoinSecondPart(bytes, firstPart, matching);
+            if (lookups == lookups_ && firstPart.in == second.bytes.first &&
+                (second.step.stop == kernel::Stop::Done || second.step.stop == kernel::Stop::Tail))
+                second.Balance(firstTook, split);
         } else {
             step = Drive(bytes, step, matching);
         }

@@ -188,6 +188,7 @@ private:
     std::uint64_t fileStartCount_ = 0;
     bool inLine_ = false; // bytes of a line without its terminator have been taken
     bool useHelper_;
+    std::uint64_t lookups_ = 0; // the times the kernel stopped for an answer
     std::unique_ptr<HelperThread> helper_; // started with the first long block
     std::unique_ptr<SecondPart> second_;
 };
