@@ -609,6 +609,40 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
             EXPECT_EQ(longView.countCalls, split.ConvertedCount());
         }
     }
+    // Tables of odd answers, that begin below 0x80: of a character that is no trigger (侣 C2C2 ->
+    // "CD"), beside triggers; and, in the second, of a trigger too (C1C1 -> "AB", but 中勺 in the
+    // phrase C1C1 D6D0), which keeps the kernels from telling the triggers by their answers.
+    const std::string rows = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
+                             "INSERT INTO MERVIK VALUES (45290, 47610);"
+                             "INSERT INTO MERVIK VALUES (42148, 54992);"
+                             "INSERT INTO MERVIK VALUES (42083, 45217);"
+                             "INSERT INTO MERVIK VALUES (17220, 49858);"
+                             "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
+                             "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A4B0EA', X'B7E1B9FA');"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'A463B0EA', X'B0A1B9FA');";
+    for (const bool oddTrigger : {false, true}) {
+        TempDir oddDir;
+        WriteDatabase(oddDir.path() / "mervik.pcx",
+                      rows + (oddTrigger ? "INSERT INTO MERVIK VALUES (16706, 49601);"
+                                           "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A463', X'C1C1D6D0');"
+                                         : ""));
+        CharacterDictionary odd;
+        odd.Open(oddDir.str());
+        std::string in = all + Bytes("B9FA C2C2 D6D0 B9FA 0A");
+        std::string out = allOut + Bytes("B0EA 4344 A4A4 B0EA 0D0A");
+        if (oddTrigger) {
+            in += Bytes("C1C1 D6D0 0A C1C1 61 0A");
+            out += Bytes("A4A4 A463 0D0A 4142 61 0D0A");
+        }
+        LineConverter converter(kToBig5, odd, view_, Kernel());
+        std::string converted;
+        converter.ConvertLines(in + in, true, converted);
+        EXPECT_EQ(converted, out + out) << oddTrigger;
+    }
+
     // By character, and in the other direction, where the table has no phrase: the rows alone.
     LineConverter byCharacter(kToBig5, dictionary, view_, Kernel(), fanjian::Phrasing::ByCharacter);
     EXPECT_EQ(byCharacter.ConvertLine(Bytes("B9FA D6D0 B9FA")), Bytes("B0EA A4A4 B0EA"));

@@ -154,10 +154,18 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
                                 : a.kind == Alone::Kind::NoRow ? kernel::kNoRow
                                                                : kernel::kUnknown});
     }
+    // Where every trigger's answer can carry the flag (a table whose answers are Big5 or GB2312
+    // characters), the kernels tell the triggers by it.
+    const bool flagged = std::all_of(triggers_.begin(), triggers_.end(),
+                                     [](const Trigger& trigger) { return kernel::CanFlag(trigger.answer); });
+    if (flagged) {
+        for (Trigger& trigger : triggers_)
+            trigger.answer = kernel::Flagged(trigger.answer);
+    }
     view_ = {entries_.data(),       units_.data(),         starts_.data(),   slots - 1,
              lists_.data(),         allPairs_.data(),      allPairBits,      startPairs_.data(),
              startPairBits,         triggerBits_.data(),   changedAfter_.data(), changedBefore_.data(),
-             changedPairBits,       longest};
+             changedPairBits,       longest,               flagged};
 }
 
 } // namespace fanjian

@@ -29,7 +29,7 @@ public:
 
     // The triggers, characters that some phrase writes otherwise than they write alone, with what
     // each writes alone, as the answer table is to hold it (kernel::kNoRow; kernel::kUnknown when
-    // its row cannot be used).
+    // its row cannot be used; flagged where kernel::Phrases::triggersFlagged says so).
     struct Trigger {
         std::uint16_t code;
         std::uint16_t answer;

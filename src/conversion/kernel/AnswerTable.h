@@ -27,6 +27,26 @@ constexpr bool IsMarker(std::uint16_t put)
     return (std::endian::native == std::endian::little ? put & 0xFF : put >> 8) == 0;
 }
 
+// With phrases, a trigger's answer is kept with the high bit of its first byte cleared, so that a
+// kernel tells the triggers among the answers it wrote by that bit alone (Phrases::triggersFlagged).
+// Where the kernel writes such an answer alone, it sets the bit again.
+inline constexpr std::uint16_t kFirstByteHighBit = std::endian::native == std::endian::little ? 0x0080 : 0x8000;
+
+constexpr bool CanFlag(std::uint16_t put)
+{
+    return IsMarker(put) || (put & kFirstByteHighBit) != 0;
+}
+
+constexpr std::uint16_t Flagged(std::uint16_t put)
+{
+    return IsMarker(put) ? put : static_cast<std::uint16_t>(put & ~kFirstByteHighBit);
+}
+
+constexpr std::uint16_t Unflagged(std::uint16_t put)
+{
+    return IsMarker(put) ? put : static_cast<std::uint16_t>(put | kFirstByteHighBit);
+}
+
 // The table is indexed by a character's two bytes as one load reads them, so that a kernel takes
 // a character's answer with no work on its bytes. (Read little-endian, that puts the characters of
 // one trail byte together, and the table has room for every pair of bytes, twice what the code

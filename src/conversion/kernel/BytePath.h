@@ -206,7 +206,8 @@ inline bool TriggerStep(const Block& block, Cursor& at, Stop& stop)
         at.in = match.end;
         return true;
     }
-    const std::uint16_t put = block.answers[SlotAt(trigger)];
+    const std::uint16_t kept = block.answers[SlotAt(trigger)];
+    const std::uint16_t put = phrases.triggersFlagged ? Unflagged(kept) : kept;
     if (put == kUnknown) {
         stop = Stop::Unknown; // its row cannot be used: asking the dictionary tells why
         return false;

@@ -15,8 +15,8 @@
 // - A trigger that no phrase changing it could cover keeps what it writes alone: bit sets hold
 //   the pairs of a changed character and the one such a phrase puts before it, and after it.
 //
-// A trigger's answer table entry is its own answer, as any character's; a bit set by slot tells
-// the triggers. The index is built by PhraseIndex (conversion/PhraseIndex.h); this is what a
+// A trigger's answer table entry is its own answer, as any character's, with the high bit of its
+// first byte cleared where every trigger's answer allows it; a bit set by slot tells the triggers. The index is built by PhraseIndex (conversion/PhraseIndex.h); this is what a
 // kernel reads.
 
 #include "conversion/kernel/AnswerTable.h"
@@ -61,6 +61,9 @@ struct Phrases {
     const std::uint64_t* changedBefore; // pairs of a changed character and the one after it
     unsigned changedPairBits;
     std::size_t longest; // characters
+    // The triggers' answers in the answer table have the high bit of their first byte cleared
+    // (AnswerTable.h: Flagged): every answer of a trigger that is no marker had it set.
+    bool triggersFlagged;
 };
 
 inline bool IsTriggerSlot(const Phrases& phrases, std::uint16_t slot)

@@ -105,10 +105,16 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
 // first place or after a byte that is no lead byte, which always ends a character. A lead byte
 // before CR or LF stands alone, so it is left out of the runs. The characters of the whole window
 // are replaced in its copy, and the copy is then written out line by line.
-template <bool kPhrases>
+// How a window tells its triggers: none (no phrases); a bit set by slot, tested for each
+// character; or the high bit of the first byte of each answer written (Phrases::triggersFlagged).
+enum class Triggers { None, BitSet, Flag };
+
+template <Triggers kTriggers>
 inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
 {
+    constexpr bool kPhrases = kTriggers != Triggers::None;
     constexpr std::uint64_t kEvenPlaces = 0x5555555555555555;
+    constexpr int kFlagShift = std::countr_zero(kFirstByteHighBit);
     const unsigned char* in = cursor.in;
     const std::uint16_t* const answers = block.answers;
     // Read once: the stores into the copy may alias anything, the bits' address included.
@@ -140,6 +146,7 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
 
         std::uint64_t replacedHere = characterLeads & Below(limit);
         std::uint64_t triggers = 0;
+        std::uint64_t highBits = 0; // each answer's flag bit, rotated to its place plus kFlagShift
         for (std::uint64_t left = replacedHere; left != 0; left &= left - 1) {
             const int place = std::countr_zero(left);
             const std::uint16_t slot = SlotAt(in + place);
@@ -151,15 +158,33 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
                 break;
             }
             std::memcpy(copy + place, &put, 2);
-            if constexpr (kPhrases)
+            if constexpr (kTriggers == Triggers::BitSet)
                 triggers |= ((triggerBits[slot >> 6] >> (slot & 63)) & 1) << place;
+            if constexpr (kTriggers == Triggers::Flag)
+                highBits |= std::rotl(std::uint64_t{static_cast<std::uint16_t>(put & kFirstByteHighBit)}, place);
         }
+        // The answers written without their flag bit: the triggers, and the characters of a table
+        // whose answers may begin below 0x80, which the bit set tells apart.
+        if constexpr (kTriggers == Triggers::Flag)
+            triggers = replacedHere & ~std::rotr(highBits, kFlagShift);
         if constexpr (kPhrases) {
             // The triggers, each as it converts alone so far, unless a phrase that changes it
             // may cover it.
             for (triggers &= Below(limit); triggers != 0; triggers &= triggers - 1) {
                 const int place = std::countr_zero(triggers);
                 const unsigned char* const trigger = in + place;
+                if constexpr (kTriggers == Triggers::Flag) {
+                    const std::uint16_t slot = SlotAt(trigger);
+                    if (!IsTriggerSlot(*block.phrases, slot))
+                        continue;
+                    // Its answer gets its bit back, unless a phrase before has written over it.
+                    std::uint16_t put;
+                    std::memcpy(&put, copy + place, 2);
+                    if (put == answers[slot]) {
+                        put = Unflagged(put);
+                        std::memcpy(copy + place, &put, 2);
+                    }
+                }
                 if (trigger < cursor.floor)
                     continue; // inside the segment of the matching before
                 const std::uint64_t before = ~(characterLeads | characterLeads << 1) & Below(place);
@@ -221,7 +246,10 @@ Progress ConvertSse2(const Block& given, const unsigned char* in, char* o, LineM
     Stop stop = Stop::Done;
     for (;;) {
         if (block.end - at.in >= kWindowReach) {
-            if (!(block.phrases ? ConvertWindows<true>(block, at, marks) : ConvertWindows<false>(block, at, marks))) {
+            const bool goesOn = !block.phrases                 ? ConvertWindows<Triggers::None>(block, at, marks)
+                                : block.phrases->triggersFlagged ? ConvertWindows<Triggers::Flag>(block, at, marks)
+                                                                 : ConvertWindows<Triggers::BitSet>(block, at, marks);
+            if (!goesOn) {
                 stop = Stop::MarksFull;
                 break;
             }
