@@ -302,6 +302,9 @@ void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end
             entry = kernel::Utf8Answer(character, put);
         }
     }
+    // A trigger's entry carries the flag that the kernels tell triggers by (kernel/Utf8Path.h).
+    if (utf8Phrases_ && kernel::IsUtf8Trigger(*utf8Phrases_, character))
+        entry = kernel::Utf8Flagged(entry);
     utf8Answers_[character] = entry;
 }
 

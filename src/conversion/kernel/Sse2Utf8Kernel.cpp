@@ -105,7 +105,8 @@ inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
         // character: what comes after it is written later, or is no character.
         std::uint64_t replacedHere = characters & Below(limit);
         at.sawSequence |= replacedHere != 0;
-        std::uint64_t triggers = 0;
+        std::uint64_t highBits = 0; // each answer's flag bit, rotated to its place plus 7
+        std::uint64_t noRow = 0;    // the characters copied as they are
         for (std::uint64_t left = replacedHere; left != 0; left &= left - 1) {
             const int place = std::countr_zero(left);
             std::uint32_t bytes;
@@ -113,10 +114,11 @@ inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
             const std::uint32_t codePoint = CodePointOfThree(bytes);
             const std::uint32_t entry = answers[codePoint];
             if constexpr (kPhrases)
-                triggers |= static_cast<std::uint64_t>(IsUtf8Trigger(*block.utf8Phrases, codePoint)) << place;
+                highBits |= std::rotl(std::uint64_t{entry & kUtf8FirstByteHighBit}, place);
             if (!IsThreeForThree(entry)) [[unlikely]] {
                 if ((entry & kUtf8Kinds) == kUtf8NoRow) {
                     replacedHere &= ~(std::uint64_t{1} << place);
+                    noRow |= std::uint64_t{1} << place;
                     continue;
                 }
                 limit = place;
@@ -128,10 +130,21 @@ inline bool ConvertUtf8Windows(const Block& block, Cursor& at, LineMarks& marks)
             std::memcpy(copy + place, &put, 4);
         }
         if constexpr (kPhrases) {
-            // A trigger that a phrase changing it may cover ends the window: the byte path takes it.
-            for (triggers &= Below(limit); triggers != 0; triggers &= triggers - 1) {
+            // The answers written without their flag bit are the triggers', which get their bit
+            // back; a character without a row may be one too. A trigger that a phrase changing it
+            // may cover ends the window: the byte path takes it.
+            const std::uint64_t flagged = replacedHere & ~std::rotr(highBits, 7);
+            for (std::uint64_t triggers = flagged | (noRow & Below(limit)); triggers != 0; triggers &= triggers - 1) {
                 const int place = std::countr_zero(triggers);
                 const unsigned char* const trigger = in + place;
+                if ((flagged >> place & 1) != 0) {
+                    copy[place] |= kUtf8FirstByteHighBit;
+                } else {
+                    std::uint32_t bytes;
+                    std::memcpy(&bytes, trigger, 4);
+                    if (!IsUtf8Trigger(*block.utf8Phrases, CodePointOfThree(bytes)))
+                        continue;
+                }
                 if (trigger >= at.floor &&
                     MayChangeUtf8(*block.phrases, *block.utf8Phrases, trigger, at.floor, block.end, block.atEnd)) {
                     limit = place;

@@ -34,6 +34,21 @@ constexpr bool IsThreeForThree(std::uint32_t entry)
     return entry - 1 < 0x00FFFFFF; // neither unknown nor of another kind
 }
 
+// With phrases, the entry of a trigger of three bytes answered with three has the high bit of its
+// first byte cleared, as in the answer table of double-byte text (AnswerTable.h): a kernel tells
+// the triggers among the answers it wrote by that bit, and sets it again where it writes one.
+inline constexpr std::uint32_t kUtf8FirstByteHighBit = 0x80;
+
+constexpr std::uint32_t Utf8Flagged(std::uint32_t entry)
+{
+    return (entry & kUtf8Kinds) == kUtf8ThreeBytes ? entry & ~kUtf8FirstByteHighBit : entry;
+}
+
+constexpr std::uint32_t Utf8Unflagged(std::uint32_t entry)
+{
+    return (entry & kUtf8Kinds) == kUtf8ThreeBytes && entry != kUtf8Unknown ? entry | kUtf8FirstByteHighBit : entry;
+}
+
 // The entry for `answer`, the character put in place of `character`: its UTF-8 bytes.
 inline std::uint32_t Utf8Answer(char16_t character, char16_t answer)
 {

@@ -255,7 +255,7 @@ inline bool Utf8Step(const Block& block, Cursor& at, Stop& stop)
         return false;
     }
     if (block.utf8Phrases && length == 3 && IsUtf8Trigger(*block.utf8Phrases, sequence.codePoint))
-        return Utf8TriggerStep(block, at, entry, stop);
+        return Utf8TriggerStep(block, at, Utf8Unflagged(entry), stop);
     switch (entry & kUtf8Kinds) {
     case kUtf8ThreeBytes:
     case kUtf8ThreeForTwo:
