@@ -609,9 +609,10 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
             EXPECT_EQ(longView.countCalls, split.ConvertedCount());
         }
     }
-    // Tables of odd answers, that begin below 0x80: of a character that is no trigger (侣 C2C2 ->
-    // "CD"), beside triggers; and, in the second, of a trigger too (C1C1 -> "AB", but 中勺 in the
-    // phrase C1C1 D6D0), which keeps the kernels from telling the triggers by their answers.
+    // Tables of odd answers: one that begins below 0x80, of a character that is no trigger (侣 C2C2
+    // -> "CD"), beside triggers; and, in the second, one that begins with 0x80, of a trigger (C1C1
+    // -> 80 42, but 中勺 in the phrase C1C1 D6D0), which keeps the kernels from telling the
+    // triggers by their answers.
     const std::string rows = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
                              "INSERT INTO MERVIK VALUES (45290, 47610);"
                              "INSERT INTO MERVIK VALUES (42148, 54992);"
@@ -626,7 +627,7 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
     for (const bool oddTrigger : {false, true}) {
         TempDir oddDir;
         WriteDatabase(oddDir.path() / "mervik.pcx",
-                      rows + (oddTrigger ? "INSERT INTO MERVIK VALUES (16706, 49601);"
+                      rows + (oddTrigger ? "INSERT INTO MERVIK VALUES (32834, 49601);"
                                            "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A463', X'C1C1D6D0');"
                                          : ""));
         CharacterDictionary odd;
@@ -635,7 +636,7 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
         std::string out = allOut + Bytes("B0EA 4344 A4A4 B0EA 0D0A");
         if (oddTrigger) {
             in += Bytes("C1C1 D6D0 0A C1C1 61 0A");
-            out += Bytes("A4A4 A463 0D0A 4142 61 0D0A");
+            out += Bytes("A4A4 A463 0D0A 8042 61 0D0A");
         }
         LineConverter converter(kToBig5, odd, view_, Kernel());
         std::string converted;

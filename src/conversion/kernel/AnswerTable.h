@@ -32,9 +32,12 @@ constexpr bool IsMarker(std::uint16_t put)
 // Where the kernel writes such an answer alone, it sets the bit again.
 inline constexpr std::uint16_t kFirstByteHighBit = std::endian::native == std::endian::little ? 0x0080 : 0x8000;
 
+// A marker, or an answer whose first byte is 0x81 or above: cleared, its high bit leaves the byte
+// non-zero, so that the answer never reads as a marker.
 constexpr bool CanFlag(std::uint16_t put)
 {
-    return IsMarker(put) || (put & kFirstByteHighBit) != 0;
+    const unsigned first = std::endian::native == std::endian::little ? put & 0xFF : put >> 8;
+    return IsMarker(put) || first > 0x80;
 }
 
 constexpr std::uint16_t Flagged(std::uint16_t put)
