@@ -36,7 +36,9 @@ bool SpinUntil(const Done& done)
 
 } // namespace
 
-HelperThread::HelperThread() : thread_([this] { Serve(); }) {}
+HelperThread::HelperThread() : thread_([this] { Serve(); })
+{
+}
 
 HelperThread::~HelperThread()
 {

@@ -29,8 +29,8 @@ public:
 private:
     void Serve();
 
-    std::function<void()> job_; // written by the owner only while no job runs
-    std::atomic<bool> running_{false};  // a job is started and not finished
+    std::function<void()> job_;        // written by the owner only while no job runs
+    std::atomic<bool> running_{false}; // a job is started and not finished
     std::atomic<bool> stopping_{false};
     std::atomic<bool> helperSleeps_{false};
     std::atomic<bool> ownerSleeps_{false};

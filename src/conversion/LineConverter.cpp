@@ -122,10 +122,10 @@ LineConverter::LineConverter(ConversionDirection direction, const CharacterDicti
     }
 }
 
-// The second part of a long block, converted by the helper thread: its own block, cursor and
-// marks, written after the room the first part may take. Marks that fill up are kept for the
-// caller's thread to show in order; where the dictionary is to be asked (or no memory is left for
-// more marks), the helper stops and the caller's thread goes on from there.
+// The second part of a long block, converted by the helper thread: its own block, cursor, marks
+// and output buffer. Marks that fill up are kept for the caller's thread to show in order; where
+// the dictionary is to be asked (or no memory is left for more marks), the helper stops and the
+// caller's thread goes on from there.
 struct LineConverter::SecondPart {
     kernel::Block bytes;
     kernel::Progress step;
@@ -140,13 +140,6 @@ struct LineConverter::SecondPart {
     double share = 0.5;
     std::chrono::steady_clock::duration took{}; // the helper's time for its part
 
-    void Convert(const kernel::Kernel& kernel) noexcept
-    {
-        const auto start = std::chrono::steady_clock::now();
-        ConvertPart(kernel);
-        took = std::chrono::steady_clock::now() - start;
-    }
-
     // After a block whose two parts both went to their ends, the first part in `first`: the
     // share that would have had both end together, halfway.
     void Balance(std::chrono::steady_clock::duration first, std::size_t firstBytes)
@@ -156,24 +149,26 @@ struct LineConverter::SecondPart {
         share = std::clamp((share + helperSpeed / (helperSpeed + ownSpeed)) / 2, 0.25, 0.75);
     }
 
-    void ConvertPart(const kernel::Kernel& kernel) noexcept
+    void Convert(const kernel::Kernel& kernel) noexcept
     {
+        const auto start = std::chrono::steady_clock::now();
         filledCount = 0;
         for (;;) {
             step = (utf8 ? kernel.convertUtf8 : kernel.convert)(bytes, step.in, step.o, marks, matching);
             if (step.stop != kernel::Stop::MarksFull)
-                return;
+                break;
             try {
                 if (filledCount == filled.size())
                     filled.emplace_back();
             } catch (const std::bad_alloc&) {
-                return;
+                break;
             }
             filled[filledCount++] = marks;
             marks.waiting = 0;
             marks.firstLineStart = marks.lineStart;
             marks.count = 0;
         }
+        took = std::chrono::steady_clock::now() - start;
     }
 };
 

@@ -67,9 +67,10 @@ public:
 // earlier, when many lines are waiting or before a failing lookup throws. The text handed to
 // ShowCharacterCount stays valid until the next replacement or until the converter is destroyed.
 //
-// A long block (kSplitSize bytes or more) is cut at a line end near its middle, and its second part
-// converted on a thread of the converter's own while the caller's thread converts the first: the
-// bytes, the calls to the view and their order are those of one thread. Only the caller's thread
+// A long block (kSplitSize bytes or more) is cut at a line end, where both threads should end about
+// together, and its second part converted on a thread of the converter's own while the caller's
+// thread converts the first: the bytes, the calls to the view and their order are those of one
+// thread. Only the caller's thread
 // asks the dictionary and calls the view; the helper stops where it would have to, and the caller
 // goes on from there.
 //

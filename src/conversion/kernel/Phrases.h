@@ -16,8 +16,8 @@
 //   the pairs of a changed character and the one such a phrase puts before it, and after it.
 //
 // A trigger's answer table entry is its own answer, as any character's, with the high bit of its
-// first byte cleared where every trigger's answer allows it; a bit set by slot tells the triggers. The index is built by PhraseIndex (conversion/PhraseIndex.h); this is what a
-// kernel reads.
+// first byte cleared where every trigger's answer allows it; a bit set by slot tells the triggers.
+// The index is built by PhraseIndex (conversion/PhraseIndex.h); this is what a kernel reads.
 
 #include "conversion/kernel/AnswerTable.h"
 
@@ -66,9 +66,15 @@ struct Phrases {
     bool triggersFlagged;
 };
 
+// Bit `i` of a bit set held in 64-bit words.
+constexpr bool HasBit(const std::uint64_t* bits, std::size_t i)
+{
+    return (bits[i >> 6] >> (i & 63)) & 1;
+}
+
 inline bool IsTriggerSlot(const Phrases& phrases, std::uint16_t slot)
 {
-    return (phrases.triggers[slot >> 6] >> (slot & 63)) & 1;
+    return HasBit(phrases.triggers, slot);
 }
 
 constexpr bool IsCharacterAt(const unsigned char* at)
@@ -87,7 +93,7 @@ inline std::uint64_t PairKey(const unsigned char* first)
 inline bool MayHold(const std::uint64_t* bits, unsigned pairBits, const unsigned char* first)
 {
     const std::uint64_t key = PairKey(first) >> (44 - pairBits);
-    return (bits[key >> 6] >> (key & 63)) & 1;
+    return HasBit(bits, key);
 }
 
 // True when a phrase that changes the trigger at `trigger` may cover it: the pair of it and the

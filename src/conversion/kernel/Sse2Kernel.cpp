@@ -93,6 +93,10 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
     return true;
 }
 
+// How a window tells its triggers: none (no phrases); a bit set by slot, tested for each
+// character; or the high bit of the first byte of each answer written (Phrases::triggersFlagged).
+enum class Triggers { None, BitSet, Flag };
+
 // Converts the text from `at.in` (a character start) 64 bytes at a time, for as long as no byte
 // needs a look of its own, and stops at a declaration to rewrite, a lead byte whose answer is a
 // marker, or where fewer than kWindowReach bytes are left. False when it stopped after a line end
@@ -105,10 +109,6 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
 // first place or after a byte that is no lead byte, which always ends a character. A lead byte
 // before CR or LF stands alone, so it is left out of the runs. The characters of the whole window
 // are replaced in its copy, and the copy is then written out line by line.
-// How a window tells its triggers: none (no phrases); a bit set by slot, tested for each
-// character; or the high bit of the first byte of each answer written (Phrases::triggersFlagged).
-enum class Triggers { None, BitSet, Flag };
-
 template <Triggers kTriggers>
 inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
 {
@@ -159,7 +159,7 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
             }
             std::memcpy(copy + place, &put, 2);
             if constexpr (kTriggers == Triggers::BitSet)
-                triggers |= ((triggerBits[slot >> 6] >> (slot & 63)) & 1) << place;
+                triggers |= std::uint64_t{HasBit(triggerBits, slot)} << place;
             if constexpr (kTriggers == Triggers::Flag)
                 highBits |= std::rotl(std::uint64_t{static_cast<std::uint16_t>(put & kFirstByteHighBit)}, place);
         }
@@ -175,7 +175,7 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
                 const unsigned char* const trigger = in + place;
                 if constexpr (kTriggers == Triggers::Flag) {
                     const std::uint16_t slot = SlotAt(trigger);
-                    if (!IsTriggerSlot(*block.phrases, slot))
+                    if (!HasBit(triggerBits, slot))
                         continue;
                     // Its answer gets its bit back, unless a phrase before has written over it.
                     std::uint16_t put;

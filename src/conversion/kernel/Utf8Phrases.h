@@ -44,7 +44,7 @@ inline std::uint16_t PageUnitAt(const Utf8Phrases& utf8, const unsigned char* at
 
 inline bool IsUtf8Trigger(const Utf8Phrases& utf8, std::uint32_t codePoint)
 {
-    return (utf8.triggers[codePoint >> 6] >> (codePoint & 63)) & 1;
+    return HasBit(utf8.triggers, codePoint);
 }
 
 // The run of characters around a place, read as the codes the phrases hold: `units` from `first`
@@ -151,7 +151,7 @@ inline bool WriteUtf8Phrase(const Block& block, const Phrases& phrases, const Ut
                             const PhraseMatch& match, const unsigned char* trigger, char* o, std::size_t& written,
                             std::size_t& counts)
 {
-    if (((utf8.threeBytes[match.phrase >> 6] >> (match.phrase & 63)) & 1) == 0)
+    if (!HasBit(utf8.threeBytes, match.phrase))
         return false;
     const PhraseEntry& entry = phrases.entries[match.phrase];
     counts = entry.length;
