@@ -510,8 +510,8 @@ TEST_P(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
 
 TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
 {
-    // Simplified -> Traditional phrases over the rows above (国 -> 國, 中 -> 中, 啊 -> 勺; 丰
-    // has no row): 国中 -> 國勺, the longer 国中国 -> 勺中國, 中啊 -> 中中, 丰国 -> 中國, and
+    // Simplified -> Traditional phrases over the rows above (国 -> 國, 中 -> 中, 啊 -> 勺, 之 -> 之;
+    // 丰 has no row): 之中 -> 之勺, 国中 -> 國勺, the longer 国中国 -> 勺中國, 中啊 -> 中中, 丰国 -> 中國, and
     // 啊国 -> 勺國, which writes what the rows write but stops 国中 from matching inside it.
     TempDir dir;
     WriteDatabase(dir.path() / "mervik.pcx",
@@ -519,7 +519,9 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
                   "INSERT INTO MERVIK VALUES (45290, 47610);"
                   "INSERT INTO MERVIK VALUES (42148, 54992);"
                   "INSERT INTO MERVIK VALUES (42083, 45217);"
+                  "INSERT INTO MERVIK VALUES (42151, 54958);"
                   "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
+                  "INSERT INTO PHRASES VALUES (2, 2, X'A4A7A463', X'D6AED6D0');"
                   "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
                   "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
                   "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"
@@ -563,6 +565,25 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
             allUtf8Out += std::string(before * 7, 'x') + c.utf8Out + "charset=big5\r\n";
             allCount += c.count;
         }
+    }
+    // A phrase at the end of a long run of characters, at every place of the 64 bytes the
+    // kernels take at a time: 之中 -> 之勺, whose first character no phrase changes, on both
+    // sides of their edge too.
+    for (std::size_t before = 0; before < 64; ++before) {
+        const std::size_t length = 40 + before % 3;
+        std::string run;
+        std::string runOut;
+        std::string utf8Run;
+        for (std::size_t i = 0; i < length; ++i) {
+            run += Bytes("D6AE");
+            runOut += Bytes("A4A7");
+            utf8Run += "之";
+        }
+        all += std::string(before, 'x') + run + Bytes("D6D0") + "\n";
+        allOut += std::string(before, 'x') + runOut + Bytes("A463") + "\r\n";
+        allUtf8 += std::string(before, 'x') + utf8Run + "中\n";
+        allUtf8Out += std::string(before, 'x') + utf8Run + "勺\r\n";
+        allCount += length + 1;
     }
     std::vector<std::size_t> splits;
     for (std::size_t at = 5; at < all.size() + allUtf8.size(); at += 23)
@@ -618,7 +639,9 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
                              "INSERT INTO MERVIK VALUES (42148, 54992);"
                              "INSERT INTO MERVIK VALUES (42083, 45217);"
                              "INSERT INTO MERVIK VALUES (17220, 49858);"
+                             "INSERT INTO MERVIK VALUES (42151, 54958);"
                              "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A7A463', X'D6AED6D0');"
                              "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
                              "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
                              "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"

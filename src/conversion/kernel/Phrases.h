@@ -82,18 +82,28 @@ constexpr bool IsCharacterAt(const unsigned char* at)
     return at[0] >= 0x81 && at[0] <= 0xFE && at[1] != '\n' && at[1] != '\r';
 }
 
-inline std::uint64_t PairKey(const unsigned char* first)
+// Where a pair of characters goes in a bit set of 2^pairBits bits: two bits of one word (a
+// filter that gets two bits wrong far more seldom than one, for one load all the same). The
+// word comes from the top bits of a product of the pair's bytes, the bits from those below them.
+struct PairPlace {
+    std::size_t word;
+    std::uint64_t mask;
+};
+
+inline PairPlace PlaceOfPair(const unsigned char* first, unsigned pairBits)
 {
     std::uint32_t bytes;
     std::memcpy(&bytes, first, 4);
-    return (bytes * 0x9E3779B97F4A7C15ull) >> 20;
+    const std::uint64_t product = bytes * 0x9E3779B97F4A7C15ull;
+    return {static_cast<std::size_t>(product >> (64 - (pairBits - 6))),
+            std::uint64_t{1} << ((product >> 32) & 63) | std::uint64_t{1} << ((product >> 38) & 63)};
 }
 
 // True when the bit set may hold the pair of characters at `first` (false positives only).
 inline bool MayHold(const std::uint64_t* bits, unsigned pairBits, const unsigned char* first)
 {
-    const std::uint64_t key = PairKey(first) >> (44 - pairBits);
-    return HasBit(bits, key);
+    const PairPlace place = PlaceOfPair(first, pairBits);
+    return (bits[place.word] & place.mask) == place.mask;
 }
 
 // True when a phrase that changes the trigger at `trigger` may cover it: the pair of it and the

@@ -7,6 +7,7 @@
 #include "conversion/kernel/Kernel.h"
 #include "conversion/kernel/Sse2Steps.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -93,6 +94,40 @@ inline WindowKinds LookAtWindow(const unsigned char* in, unsigned char* copy)
     return true;
 }
 
+// Where the run of double-byte characters that holds the one at `place` of the window begins, or
+// `floor` where that is later: the lowest place a matching around it may start from.
+inline const unsigned char* LowestBefore(const Cursor& cursor, const unsigned char* in, int place,
+                                         std::uint64_t characterLeads, const unsigned char* floor)
+{
+    const std::uint64_t before = ~(characterLeads | characterLeads << 1) & Below(place);
+    return std::max(floor, before != 0 ? in + (64 - std::countl_zero(before)) : cursor.runStart);
+}
+
+// The places of a window whose characters have one before them that a matching around them may
+// look at (in their run, and no lower than the floor) and one after them; and the places at or
+// above the floor.
+struct Neighbours {
+    std::uint64_t before;
+    std::uint64_t after;
+    std::uint64_t fromFloor;
+};
+
+inline Neighbours NeighboursInWindow(const Cursor& cursor, const unsigned char* in, std::uint64_t characterLeads,
+                                     const unsigned char* floor)
+{
+    // The window's first place starts a character: the one before it is in its run where the run
+    // began at least a character earlier.
+    const std::uint64_t firstHasBefore = std::uint64_t{in - std::max(floor, cursor.runStart) >= 2};
+    const auto placeOf = [&](const unsigned char* at) { return static_cast<int>(std::clamp<std::ptrdiff_t>(at - in, 0, 64)); };
+    const std::uint64_t fromFloor = ~Below(placeOf(floor));
+    const std::uint64_t before = ((characterLeads << 2) | firstHasBefore) & characterLeads & ~Below(placeOf(floor + 2));
+    // The next place of a character is one when it starts a character; where that lies at the
+    // window's last place or past it, the bytes tell (a lead byte there may come before a line end).
+    const std::uint64_t after = ((characterLeads >> 2) & Below(61)) |
+                                std::uint64_t{IsCharacterAt(in + 63)} << 61 | std::uint64_t{IsCharacterAt(in + 64)} << 62;
+    return {before, after, fromFloor};
+}
+
 // How a window tells its triggers: none (no phrases); a bit set by slot, tested for each
 // character; or the high bit of the first byte of each answer written (Phrases::triggersFlagged).
 enum class Triggers { None, BitSet, Flag };
@@ -167,30 +202,46 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
         // whose answers may begin below 0x80, which the bit set tells apart.
         if constexpr (kTriggers == Triggers::Flag)
             triggers = replacedHere & ~std::rotr(highBits, kFlagShift);
-        if constexpr (kPhrases) {
-            // The triggers, each as it converts alone so far, unless a phrase that changes it
-            // may cover it.
-            for (triggers &= Below(limit); triggers != 0; triggers &= triggers - 1) {
-                const int place = std::countr_zero(triggers);
+        triggers &= Below(limit);
+        if (kPhrases && triggers != 0) {
+            // First each trigger as it converts alone, and whether a phrase that changes it may
+            // cover it, without a branch: which way those tests go changes from trigger to
+            // trigger. The matchings before in this window may move the floor up, which only
+            // takes candidates away; the second loop asks again.
+            const unsigned char* const floor = cursor.floor;
+            const Neighbours neighbours = NeighboursInWindow(cursor, in, characterLeads, floor);
+            const Phrases& phrases = *block.phrases;
+            std::uint64_t candidates = 0;
+            for (std::uint64_t left = triggers & neighbours.fromFloor; left != 0; left &= left - 1) {
+                const int place = std::countr_zero(left);
                 const unsigned char* const trigger = in + place;
+                bool isTrigger = true;
                 if constexpr (kTriggers == Triggers::Flag) {
-                    const std::uint16_t slot = SlotAt(trigger);
-                    if (!HasBit(triggerBits, slot))
-                        continue;
-                    // Its answer gets its bit back, unless a phrase before has written over it.
-                    std::uint16_t put;
-                    std::memcpy(&put, copy + place, 2);
-                    if (put == answers[slot]) {
-                        put = Unflagged(put);
-                        std::memcpy(copy + place, &put, 2);
-                    }
+                    // Its answer gets its bit back.
+                    isTrigger = HasBit(triggerBits, SlotAt(trigger));
+                    copy[place] |= static_cast<unsigned char>(isTrigger << 7);
                 }
+                const bool hasBefore = (neighbours.before >> place) & 1;
+                const bool hasAfter = (neighbours.after >> place) & 1;
+                const unsigned char* const pair = hasBefore ? trigger - 2 : trigger; // read either way
+                const bool may = (hasBefore & MayHold(phrases.changedAfter, phrases.changedPairBits, pair)) |
+                                 (hasAfter & MayHold(phrases.changedBefore, phrases.changedPairBits, trigger));
+                candidates |= static_cast<std::uint64_t>(isTrigger & may) << place;
+            }
+            if constexpr (kTriggers == Triggers::Flag) {
+                // The triggers below the floor get their bit back too.
+                for (std::uint64_t left = triggers & ~neighbours.fromFloor; left != 0; left &= left - 1) {
+                    const int place = std::countr_zero(left);
+                    copy[place] |= static_cast<unsigned char>(HasBit(triggerBits, SlotAt(in + place)) << 7);
+                }
+            }
+            for (; candidates != 0; candidates &= candidates - 1) {
+                const int place = std::countr_zero(candidates);
+                const unsigned char* const trigger = in + place;
                 if (trigger < cursor.floor)
-                    continue; // inside the segment of the matching before
-                const std::uint64_t before = ~(characterLeads | characterLeads << 1) & Below(place);
-                const unsigned char* const lowest =
-                    std::max(cursor.floor, before != 0 ? in + (64 - std::countl_zero(before)) : cursor.runStart);
-                if (!MayChange(*block.phrases, trigger, lowest, block.end))
+                    continue; // inside the segment of a matching before
+                const unsigned char* const lowest = LowestBefore(cursor, in, place, characterLeads, cursor.floor);
+                if (cursor.floor != floor && !MayChange(*block.phrases, trigger, lowest, block.end))
                     continue;
                 if (!TakeTrigger(block, cursor, in, place, limit, lowest, copy)) {
                     limit = place;
