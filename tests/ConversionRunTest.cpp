@@ -453,21 +453,42 @@ TEST_F(ConversionRunTest, TheLineWriterEndsAStoppedOutputAfterItsLastCompleteLin
     const std::string whole = unlimited.bytes;
     ASSERT_EQ(whole, "a\r\n" + Bytes("B9FA D6D0 0D0A") + "<meta charset=gb2312>\r\n" + Bytes("B1 0D0A") +
                          std::string(300, 'x') + Bytes("B9FA") + "\r\n\r\n" + Bytes("D6D0") + "last\r\n");
-    for (const bool eager : {false, true}) {
+    // ... and writing behind the next block, as a run does, whose failure shows a block later.
+    const fanjian::LineWriter::Settings ways[] = {
+        {.collect = 64, .block = 32}, {.collect = 64, .block = 32, .eager = true}, {.collect = 32, .block = 32, .writeBehind = true}};
+    for (const auto& settings : ways) {
         for (std::size_t room = 0; room < whole.size(); ++room) {
             FillingSink sink(room);
-            write(text, {.collect = 64, .block = 32, .eager = eager}, sink);
+            write(text, settings, sink);
             const std::size_t end = room == 0 ? std::string::npos : whole.rfind('\n', room - 1);
             EXPECT_EQ(sink.bytes, end == std::string::npos ? "" : whole.substr(0, end + 1))
-                << room << " bytes of room" << (eager ? ", line by line" : "");
+                << room << " bytes of room" << (settings.eager ? ", line by line" : "")
+                << (settings.writeBehind ? ", behind" : "");
         }
     }
+    // Blocks long enough for two threads, the write behind going out on the second: a disk that
+    // fills up in the middle of the first block, of the second, and never.
+    std::string longText;
+    for (int line = 0; longText.size() < 3 * fanjian::LineConverter::kSplitSize; ++line)
+        longText += std::to_string(line) + Bytes(" B0EA A4A4 ") + std::string(line % 97, 'x') + "\n";
+    FillingSink longWhole(1 << 30);
+    write(longText, {.collect = 2 * fanjian::LineConverter::kSplitSize, .block = 2 * fanjian::LineConverter::kSplitSize,
+                     .writeBehind = true}, longWhole);
+    ASSERT_EQ(longWhole.bytes.size(), longText.size() + std::count(longText.begin(), longText.end(), '\n'));
+    for (const std::size_t room : {std::size_t{100'000}, std::size_t{300'000}, longWhole.bytes.size()}) {
+        FillingSink sink(room);
+        write(longText, {.collect = 2 * fanjian::LineConverter::kSplitSize, .block = 2 * fanjian::LineConverter::kSplitSize,
+                         .writeBehind = true}, sink);
+        EXPECT_EQ(sink.bytes, longWhole.bytes.substr(0, longWhole.bytes.rfind('\n', room - 1) + 1)) << room;
+    }
     const std::string badRow = "one\ntwo\n" + Bytes("C0C0") + "\n";
-    FillingSink run(1 << 20), filter(1 << 20);
+    FillingSink run(1 << 20), filter(1 << 20), behind(1 << 20);
     write(badRow, {.collect = 64, .block = 64}, run);
     write(badRow, {.collect = 64, .block = 64, .eager = true, .finishAfterFailure = false}, filter);
+    write(badRow, {.collect = 4, .block = 4, .writeBehind = true}, behind);
     EXPECT_EQ(run.bytes, "one\r\ntwo\r\n");
     EXPECT_EQ(filter.bytes, "");
+    EXPECT_EQ(behind.bytes, "one\r\ntwo\r\n");
 }
 
 TEST_F(ConversionRunTest, AViewThatThrowsLeavesTheRunWithFinishedLinesOnDisk)

@@ -65,7 +65,6 @@ std::string Join(std::string_view a, std::string_view b)
 constexpr std::size_t kReadSize = 256 * 1024;
 // While the tree is listed the window gets a pass over its events every so many entries.
 constexpr std::uint64_t kEntriesBetweenPauses = 256;
-constexpr std::size_t kWriteSize = 1024 * 1024;
 
 // An output file as the place a LineWriter writes to.
 class FileSink : public LineSink {
@@ -131,7 +130,7 @@ class RunState {
 public:
     RunState(ConversionDirection direction, std::string_view folder, ProgressView& view)
         : direction_(direction), folder_(folder), outputFolder_(Join(folder, texts::OutputFolderName(direction))),
-          view_(view), readBuffer_(kReadSize), writer_({.collect = kWriteSize, .block = kReadSize})
+          view_(view), readBuffer_(kReadSize), writer_({.collect = kReadSize, .block = kReadSize, .writeBehind = true})
     {
     }
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <sched.h>
@@ -149,9 +150,12 @@ struct LineConverter::SecondPart {
         share = std::clamp((share + helperSpeed / (helperSpeed + ownSpeed)) / 2, 0.25, 0.75);
     }
 
-    void Convert(const kernel::Kernel& kernel) noexcept
+    // Runs `before` (a job handed to RunBehind, or nothing), then converts the part.
+    void Convert(const kernel::Kernel& kernel, const std::function<void()>& before) noexcept
     {
         const auto start = std::chrono::steady_clock::now();
+        if (before)
+            before();
         filledCount = 0;
         for (;;) {
             step = (utf8 ? kernel.convertUtf8 : kernel.convert)(bytes, step.in, step.o, marks, matching);
@@ -181,6 +185,12 @@ std::string LineConverter::ConvertLine(std::string_view line)
     if (!line.empty())
         out.resize(out.size() - 2); // the CR LF that ends it
     return out;
+}
+
+void LineConverter::FinishBehind() noexcept
+{
+    if (behind_)
+        std::exchange(behind_, {})();
 }
 
 void LineConverter::LookUp(std::uint16_t code)
@@ -462,7 +472,9 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
             second.marks.count = 0;
             second.utf8 = encoding_ == TextEncoding::Utf8;
             const auto started = std::chrono::steady_clock::now();
-            helper_->Start([&second, kernel = kernel_] { second.Convert(*kernel); });
+            helper_->Start([&second, kernel = kernel_, before = std::exchange(behind_, {})] {
+                second.Convert(*kernel, before);
+            });
             bytes.end = first + split;
             bytes.atEnd = false;
             const std::uint64_t lookups = lookups_;
@@ -473,6 +485,7 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
                 (second.step.stop == kernel::Stop::Done || second.step.stop == kernel::Stop::Tail))
                 second.Balance(firstTook, split);
         } else {
+            FinishBehind();
             step = Drive(bytes, step, matching);
         }
         reporter_.ShowWaiting();
@@ -496,6 +509,7 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
     } catch (...) {
         if (helper_)
             helper_->Wait(); // it reads the block
+        FinishBehind();
         inLine_ = false;
         throw;
     }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -133,6 +134,14 @@ public:
     // than one core). Either way gives the same bytes and the same calls.
     void UseSecondThread(bool use) noexcept { useHelper_ = use; }
 
+    // Hands `job` (which throws nothing) to run beside the next block: on the thread that converts
+    // its second part, before it does, or on this thread before a block that is not cut in two.
+    // One job at a time; every job handed has run once the next ConvertLines call returns or
+    // throws, or FinishBehind returns.
+    void RunBehind(std::function<void()> job) { behind_ = std::move(job); }
+    // Runs the job handed to RunBehind here, if it has not run.
+    void FinishBehind() noexcept;
+
     // One line without its terminator, converted (no CR LF added).
     std::string ConvertLine(std::string_view line);
 
@@ -192,6 +201,7 @@ private:
     std::uint64_t lookups_ = 0; // the times the kernel stopped for an answer
     std::unique_ptr<HelperThread> helper_; // started with the first long block
     std::unique_ptr<SecondPart> second_;
+    std::function<void()> behind_; // RunBehind
 };
 
 } // namespace fanjian

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <utility>
 
 namespace fanjian {
 
@@ -13,6 +15,8 @@ LineWriter::LineWriter(Settings settings) : settings_(settings)
 
 void LineWriter::Start(LineSink& sink)
 {
+    SettleWrite();
+    failed_ = nullptr;
     sink_ = &sink;
     held_.clear();
     heldStart_ = lineStart_ = written_ = linesWritten_ = 0;
@@ -24,19 +28,23 @@ std::size_t LineWriter::Convert(LineConverter& converter, std::string_view block
     try {
         taken = converter.ConvertLines(block, atEnd, held_);
     } catch (...) {
-        // Where the line it stopped in begins: everything before it is complete.
+        // Where the line it stopped in begins: everything before it is complete. A write behind
+        // that failed failed first.
         NoteLineStart(converter.LineStart());
+        converter.FinishBehind();
+        FinishWrite();
         throw;
     }
     NoteLineStart(converter.LineStart());
     if (atEnd) {
-        WriteOut(held_.size());
+        WriteOut(held_.size(), converter);
+        FinishWrite();
         return taken;
     }
     if (settings_.eager && lineStart_ > heldStart_)
-        WriteOut(static_cast<std::size_t>(lineStart_ - heldStart_));
+        WriteOut(static_cast<std::size_t>(lineStart_ - heldStart_), converter);
     if (held_.size() >= settings_.collect)
-        WriteOut(held_.size());
+        WriteOut(held_.size(), converter);
     return taken;
 }
 
@@ -46,8 +54,25 @@ void LineWriter::NoteLineStart(std::size_t lineStart) noexcept
         lineStart_ = heldStart_ + lineStart;
 }
 
-void LineWriter::WriteOut(std::size_t size)
+void LineWriter::WriteOut(std::size_t size, LineConverter& converter)
 {
+    FinishWrite();
+    if (settings_.writeBehind && size == held_.size()) {
+        flight_.swap(held_);
+        held_.clear();
+        flightStart_ = heldStart_;
+        flightLines_ = std::min(lineStart_, heldStart_ + size);
+        heldStart_ += size;
+        behind_ = &converter;
+        converter.RunBehind([this] {
+            try {
+                sink_->Write(View(flight_), written_);
+            } catch (...) {
+                failed_ = std::current_exception();
+            }
+        });
+        return;
+    }
     sink_->Write(View(held_).substr(0, size), written_);
     linesWritten_ = std::max(linesWritten_, std::min(lineStart_, written_));
     if (size == held_.size())
@@ -57,8 +82,40 @@ void LineWriter::WriteOut(std::size_t size)
     heldStart_ += size;
 }
 
+void LineWriter::SettleWrite() noexcept
+{
+    if (behind_ == nullptr)
+        return;
+    std::exchange(behind_, nullptr)->FinishBehind();
+    if (!failed_) {
+        linesWritten_ = std::max(linesWritten_, std::min(flightLines_, written_));
+        return;
+    }
+    // Held again in front of what came after them, they are where a write here would have left them.
+    try {
+        flight_.insert(flight_.end(), held_.begin(), held_.end());
+        flight_.swap(held_);
+        heldStart_ = flightStart_;
+    } catch (const std::bad_alloc&) {
+        // Without room for both, the bytes after them are let go: they never went out.
+        held_.swap(flight_);
+        heldStart_ = flightStart_;
+        lineStart_ = flightLines_;
+    }
+    flight_.clear();
+}
+
+void LineWriter::FinishWrite()
+{
+    SettleWrite();
+    if (failed_)
+        std::rethrow_exception(std::exchange(failed_, nullptr));
+}
+
 void LineWriter::KeepFinishedLines() noexcept
 {
+    SettleWrite();
+    failed_ = nullptr;
     if (sink_ == nullptr)
         return;
     // A write that failed may have taken part of what it was given: written_ is past heldStart_.

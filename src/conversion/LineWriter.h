@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string_view>
 
 namespace fanjian {
@@ -41,6 +42,9 @@ public:
         // After a failure, the complete lines not written yet still go out (where the sink is a
         // file, which never waits); else only what went out before stays.
         bool finishAfterFailure = true;
+        // What was collected goes out while the converter converts the next block, beside it
+        // (LineConverter::RunBehind); a write that fails stops the output at the next call.
+        bool writeBehind = false;
     };
 
     explicit LineWriter(Settings settings);
@@ -57,8 +61,15 @@ public:
 
 private:
     void NoteLineStart(std::size_t lineStart) noexcept;
-    // Writes the first `size` bytes held and lets them go.
-    void WriteOut(std::size_t size);
+    // Writes the first `size` bytes held and lets them go: all of them behind the converter's
+    // next block where the settings say so.
+    void WriteOut(std::size_t size, LineConverter& converter);
+    // Waits for the write behind, if one was handed. Where it failed, its bytes are held again
+    // (those that went out counted in written_), as after a write that failed here, and its
+    // failure waits in failed_.
+    void SettleWrite() noexcept;
+    // SettleWrite, then throws the failure of the write behind, if it failed.
+    void FinishWrite();
 
     Settings settings_;
     LineSink* sink_ = nullptr;
@@ -67,6 +78,13 @@ private:
     std::uint64_t lineStart_ = 0;   // where the line being converted begins in the output
     std::uint64_t written_ = 0;     // bytes that reached the sink
     std::uint64_t linesWritten_ = 0; // where the last complete line that reached the sink ends
+    // The write behind: its bytes, where they begin in the output and where the complete lines
+    // among them end; the converter it was handed to; how it failed.
+    ByteBuffer flight_;
+    std::uint64_t flightStart_ = 0;
+    std::uint64_t flightLines_ = 0;
+    LineConverter* behind_ = nullptr;
+    std::exception_ptr failed_;
 };
 
 } // namespace fanjian
