@@ -279,8 +279,24 @@ void LineConverter::PrepareUtf8()
             if (three)
                 utf8ThreeBytes_[i >> 6] |= std::uint64_t{1} << (i & 63);
         }
-        utf8Phrases_.reset(new kernel::Utf8Phrases{utf8Triggers_.data(), source->Codes(),
-                                                   target->Characters(), utf8ThreeBytes_.data()});
+        // The pairs of changed characters and their neighbours, as pairs of code points.
+        const std::size_t words = std::size_t{1} << view.changedPairBits >> 6;
+        for (auto [pairs, bits] : {std::pair{&phrases_->ChangedPairsAfter(), &utf8ChangedAfter_},
+                                   std::pair{&phrases_->ChangedPairsBefore(), &utf8ChangedBefore_}}) {
+            bits->assign(words, 0);
+            for (const std::uint32_t pair : *pairs) {
+                const char16_t first = source->Character(static_cast<std::uint16_t>(pair >> 16));
+                const char16_t second = source->Character(static_cast<std::uint16_t>(pair));
+                if (first != 0 && second != 0) {
+                    const kernel::PairPlace place =
+                        kernel::PlaceOfPair(static_cast<std::uint32_t>(first) << 16 | second, view.changedPairBits);
+                    (*bits)[place.word] |= place.mask;
+                }
+            }
+        }
+        utf8Phrases_.reset(new kernel::Utf8Phrases{utf8Triggers_.data(), source->Codes(), target->Characters(),
+                                                   utf8ThreeBytes_.data(), utf8ChangedAfter_.data(),
+                                                   utf8ChangedBefore_.data()});
     }
     // Last, as LookUpUtf8 calls this while utf8Source_ is unset.
     utf8Source_ = source;

@@ -186,6 +186,8 @@ private:
     // characters as codes.
     std::vector<std::uint64_t> utf8Triggers_;
     std::vector<std::uint64_t> utf8ThreeBytes_;
+    std::vector<std::uint64_t> utf8ChangedAfter_;
+    std::vector<std::uint64_t> utf8ChangedBefore_;
     std::unique_ptr<kernel::Utf8Phrases> utf8Phrases_;
     // The same for UTF-8 text, indexed by code point (kernel/Utf8Path.h), made for the first file
     // in UTF-8, with the code pages it goes through.

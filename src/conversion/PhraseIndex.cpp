@@ -19,10 +19,10 @@ std::uint16_t Unit(std::uint16_t code)
 
 void SetPair(std::vector<std::uint64_t>& bits, unsigned pairBits, std::uint16_t first, std::uint16_t second)
 {
-    unsigned char bytes[4];
     const std::uint16_t units[2] = {Unit(first), Unit(second)};
-    std::memcpy(bytes, units, 4);
-    const kernel::PairPlace place = kernel::PlaceOfPair(bytes, pairBits);
+    std::uint32_t pair;
+    std::memcpy(&pair, units, 4);
+    const kernel::PairPlace place = kernel::PlaceOfPair(pair, pairBits);
     bits[place.word] |= place.mask;
 }
 
@@ -79,9 +79,6 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
     entries_.reserve(table.size());
     units_.reserve(2 * (pairs + table.size()));
 
-    // The pairs of a changed character and its neighbours in the phrase.
-    std::vector<std::uint32_t> changedAfter;  // the character before it, then it
-    std::vector<std::uint32_t> changedBefore; // it, then the character after it
     std::vector<std::uint16_t> triggerCodes;
     std::size_t longest = 0;
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -99,9 +96,9 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
             entry.changes = true;
             triggerCodes.push_back(source[j]);
             if (j > 0)
-                changedAfter.push_back(static_cast<std::uint32_t>(source[j - 1]) << 16 | source[j]);
+                changedPairsAfter_.push_back(static_cast<std::uint32_t>(source[j - 1]) << 16 | source[j]);
             if (j + 1 < source.size())
-                changedBefore.push_back(static_cast<std::uint32_t>(source[j]) << 16 | source[j + 1]);
+                changedPairsBefore_.push_back(static_cast<std::uint32_t>(source[j]) << 16 | source[j + 1]);
         }
         SetPair(startPairs_, startPairBits, source[0], source[1]);
         for (std::size_t j = 0; j + 1 < source.size(); ++j)
@@ -157,8 +154,8 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
 
     // About 16 bits for each pair of a changed character.
     const unsigned changedPairBits = std::clamp<unsigned>(
-        static_cast<unsigned>(std::bit_width(std::max(changedAfter.size(), changedBefore.size()) * 16)), 10, 26);
-    for (auto [pairs, bits] : {std::pair{&changedAfter, &changedAfter_}, std::pair{&changedBefore, &changedBefore_}}) {
+        static_cast<unsigned>(std::bit_width(std::max(changedPairsAfter_.size(), changedPairsBefore_.size()) * 16)), 10, 26);
+    for (auto [pairs, bits] : {std::pair{&changedPairsAfter_, &changedAfter_}, std::pair{&changedPairsBefore_, &changedBefore_}}) {
         bits->assign((std::size_t{1} << changedPairBits) / 64, 0);
         for (const std::uint32_t pair : *pairs)
             SetPair(*bits, changedPairBits, static_cast<std::uint16_t>(pair >> 16), static_cast<std::uint16_t>(pair));

@@ -36,6 +36,10 @@ public:
     };
     const std::vector<Trigger>& Triggers() const noexcept { return triggers_; }
     const kernel::Phrases& View() const noexcept { return view_; }
+    // The pairs of codes of a changed character and the character before it in a phrase, and of
+    // a changed character and the one after it (the first code in the high half).
+    const std::vector<std::uint32_t>& ChangedPairsAfter() const noexcept { return changedPairsAfter_; }
+    const std::vector<std::uint32_t>& ChangedPairsBefore() const noexcept { return changedPairsBefore_; }
     std::size_t Count() const noexcept { return entries_.size(); }
 
 private:
@@ -48,6 +52,8 @@ private:
     std::vector<std::uint64_t> triggerBits_;
     std::vector<std::uint64_t> changedAfter_;
     std::vector<std::uint64_t> changedBefore_;
+    std::vector<std::uint32_t> changedPairsAfter_;
+    std::vector<std::uint32_t> changedPairsBefore_;
     std::vector<Trigger> triggers_;
     kernel::Phrases view_{};
 };

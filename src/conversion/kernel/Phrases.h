@@ -90,20 +90,26 @@ struct PairPlace {
     std::uint64_t mask;
 };
 
-inline PairPlace PlaceOfPair(const unsigned char* first, unsigned pairBits)
+inline PairPlace PlaceOfPair(std::uint32_t pair, unsigned pairBits)
 {
-    std::uint32_t bytes;
-    std::memcpy(&bytes, first, 4);
-    const std::uint64_t product = bytes * 0x9E3779B97F4A7C15ull;
+    const std::uint64_t product = pair * 0x9E3779B97F4A7C15ull;
     return {static_cast<std::size_t>(product >> (64 - (pairBits - 6))),
             std::uint64_t{1} << ((product >> 32) & 63) | std::uint64_t{1} << ((product >> 38) & 63)};
 }
 
-// True when the bit set may hold the pair of characters at `first` (false positives only).
+// True when the bit set may hold `pair` (false positives only).
+inline bool MayHold(const std::uint64_t* bits, unsigned pairBits, std::uint32_t pair)
+{
+    const PairPlace place = PlaceOfPair(pair, pairBits);
+    return (bits[place.word] & place.mask) == place.mask;
+}
+
+// ... the pair of characters at `first`, as a load reads their four bytes.
 inline bool MayHold(const std::uint64_t* bits, unsigned pairBits, const unsigned char* first)
 {
-    const PairPlace place = PlaceOfPair(first, pairBits);
-    return (bits[place.word] & place.mask) == place.mask;
+    std::uint32_t bytes;
+    std::memcpy(&bytes, first, 4);
+    return MayHold(bits, pairBits, bytes);
 }
 
 // True when a phrase that changes the trigger at `trigger` may cover it: the pair of it and the

@@ -25,18 +25,29 @@ struct Utf8Phrases {
     const std::uint16_t* codes;      // the source code page's code of a character, or 0
     const char16_t* characters;      // the target code page's character of a code, or 0
     const std::uint64_t* threeBytes; // by phrase: written, alone and in the phrase, with three bytes each
+    // Phrases::changedAfter and changedBefore, of pairs of code points (the first in the high half),
+    // as many bits.
+    const std::uint64_t* changedAfter;
+    const std::uint64_t* changedBefore;
 };
 
 inline constexpr std::size_t kLookBack = 128;
+
+// The code point of the character of three bytes at `at`, or 0 when there is none.
+inline std::uint32_t ThreeByteCodePointAt(const unsigned char* at, const unsigned char* end)
+{
+    if (end - at < 3 || (at[0] & 0xF0) != 0xE0 || (at[1] & 0xC0) != 0x80 || (at[2] & 0xC0) != 0x80)
+        return 0;
+    const unsigned codePoint = (at[0] & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
+    return codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF) ? 0 : codePoint;
+}
 
 // The source code page's code of the character of three bytes at `at`, as a unit of two bytes in
 // the order a load reads them (kernel/AnswerTable.h); 0 when there is none.
 inline std::uint16_t PageUnitAt(const Utf8Phrases& utf8, const unsigned char* at, const unsigned char* end)
 {
-    if (end - at < 3 || (at[0] & 0xF0) != 0xE0 || (at[1] & 0xC0) != 0x80 || (at[2] & 0xC0) != 0x80)
-        return 0;
-    const unsigned codePoint = (at[0] & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
-    if (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+    const std::uint32_t codePoint = ThreeByteCodePointAt(at, end);
+    if (codePoint == 0)
         return 0;
     const std::uint16_t code = utf8.codes[codePoint];
     return code == 0 ? 0 : InStoreOrder(static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code));
@@ -87,18 +98,15 @@ inline void ReadRun(CodedRun& run, const Utf8Phrases& utf8, const unsigned char*
 
 // True when a phrase that changes the trigger at `trigger` may cover it (kernel/Phrases.h's
 // MayChange), in UTF-8.
+// The pairs are those of code points: no character needs its code looked up.
 inline bool MayChangeUtf8(const Phrases& phrases, const Utf8Phrases& utf8, const unsigned char* trigger,
                           const unsigned char* floor, const unsigned char* end, bool atEnd)
 {
-    unsigned char pairs[6];
-    const std::uint16_t self = PageUnitAt(utf8, trigger, end);
-    const std::uint16_t before = trigger - floor >= 3 ? PageUnitAt(utf8, trigger - 3, end) : 0;
-    const std::uint16_t after = PageUnitAt(utf8, trigger + 3, end);
-    std::memcpy(pairs, &before, 2);
-    std::memcpy(pairs + 2, &self, 2);
-    std::memcpy(pairs + 4, &after, 2);
-    return (before != 0 && MayHold(phrases.changedAfter, phrases.changedPairBits, pairs)) ||
-           (after != 0 && MayHold(phrases.changedBefore, phrases.changedPairBits, pairs + 2)) ||
+    const std::uint32_t self = ThreeByteCodePointAt(trigger, end);
+    const std::uint32_t before = trigger - floor >= 3 ? ThreeByteCodePointAt(trigger - 3, end) : 0;
+    const std::uint32_t after = ThreeByteCodePointAt(trigger + 3, end);
+    return (before != 0 && MayHold(utf8.changedAfter, phrases.changedPairBits, before << 16 | self)) ||
+           (after != 0 && MayHold(utf8.changedBefore, phrases.changedPairBits, self << 16 | after)) ||
            (after == 0 && !atEnd && end - trigger < 6);
 }
 
