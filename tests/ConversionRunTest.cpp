@@ -454,8 +454,9 @@ TEST_F(ConversionRunTest, TheLineWriterEndsAStoppedOutputAfterItsLastCompleteLin
     ASSERT_EQ(whole, "a\r\n" + Bytes("B9FA D6D0 0D0A") + "<meta charset=gb2312>\r\n" + Bytes("B1 0D0A") +
                          std::string(300, 'x') + Bytes("B9FA") + "\r\n\r\n" + Bytes("D6D0") + "last\r\n");
     // ... and writing behind the next block, as a run does, whose failure shows a block later.
-    const fanjian::LineWriter::Settings ways[] = {
-        {.collect = 64, .block = 32}, {.collect = 64, .block = 32, .eager = true}, {.collect = 32, .block = 32, .writeBehind = true}};
+    const fanjian::LineWriter::Settings ways[] = {{.collect = 64, .block = 32},
+                                                  {.collect = 64, .block = 32, .eager = true},
+                                                  {.collect = 32, .block = 32, .writeBehind = true}};
     for (const auto& settings : ways) {
         for (std::size_t room = 0; room < whole.size(); ++room) {
             FillingSink sink(room);
@@ -472,13 +473,19 @@ TEST_F(ConversionRunTest, TheLineWriterEndsAStoppedOutputAfterItsLastCompleteLin
     for (int line = 0; longText.size() < 3 * fanjian::LineConverter::kSplitSize; ++line)
         longText += std::to_string(line) + Bytes(" B0EA A4A4 ") + std::string(line % 97, 'x') + "\n";
     FillingSink longWhole(1 << 30);
-    write(longText, {.collect = 2 * fanjian::LineConverter::kSplitSize, .block = 2 * fanjian::LineConverter::kSplitSize,
-                     .writeBehind = true}, longWhole);
+    write(longText,
+          {.collect = 2 * fanjian::LineConverter::kSplitSize,
+           .block = 2 * fanjian::LineConverter::kSplitSize,
+           .writeBehind = true},
+          longWhole);
     ASSERT_EQ(longWhole.bytes.size(), longText.size() + std::count(longText.begin(), longText.end(), '\n'));
     for (const std::size_t room : {std::size_t{100'000}, std::size_t{300'000}, longWhole.bytes.size()}) {
         FillingSink sink(room);
-        write(longText, {.collect = 2 * fanjian::LineConverter::kSplitSize, .block = 2 * fanjian::LineConverter::kSplitSize,
-                         .writeBehind = true}, sink);
+        write(longText,
+              {.collect = 2 * fanjian::LineConverter::kSplitSize,
+               .block = 2 * fanjian::LineConverter::kSplitSize,
+               .writeBehind = true},
+              sink);
         EXPECT_EQ(sink.bytes, longWhole.bytes.substr(0, longWhole.bytes.rfind('\n', room - 1) + 1)) << room;
     }
     const std::string badRow = "one\ntwo\n" + Bytes("C0C0") + "\n";

@@ -511,8 +511,9 @@ TEST_P(LineConverterTest, BlocksOfAnySplitGiveWhatTheWholeTextGives)
 TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
 {
     // Simplified -> Traditional phrases over the rows above (国 -> 國, 中 -> 中, 啊 -> 勺, 之 -> 之;
-    // 丰 has no row): 之中 -> 之勺, 国中 -> 國勺, the longer 国中国 -> 勺中國, 中啊 -> 中中, 丰国 -> 中國, and
-    // 啊国 -> 勺國, which writes what the rows write but stops 国中 from matching inside it.
+    // 丰 has no row): 之中 -> 之勺, 中之之之之之 -> 勺之之之之之, 国中 -> 國勺, the longer 国中国 ->
+    // 勺中國, 中啊 -> 中中, 丰国 -> 中國, and 啊国 -> 勺國, which writes what the rows write but stops
+    // 国中 from matching inside it.
     TempDir dir;
     WriteDatabase(dir.path() / "mervik.pcx",
                   "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
@@ -522,6 +523,7 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
                   "INSERT INTO MERVIK VALUES (42151, 54958);"
                   "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
                   "INSERT INTO PHRASES VALUES (2, 2, X'A4A7A463', X'D6AED6D0');"
+                  "INSERT INTO PHRASES VALUES (6, 2, X'A463A4A7A4A7A4A7A4A7A4A7', X'D6D0D6AED6AED6AED6AED6AE');"
                   "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
                   "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
                   "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"
@@ -544,6 +546,7 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
         {"B7E1 B9FA", "A4A4 B0EA", 2, "丰国", "中國"},                           // a character without a row
         {"B9FA 0A D6D0", "B0EA 0D0A A4A4", 2, "国\n中", "國\r\n中"},             // cut by a line end
         {"B9FA 61 D6D0", "B0EA 61 A4A4", 2, "国a中", "國a中"},                    // ... or a byte of its own
+        {"D6D0 D6AE D6AE D6AE D6AE D6AE", "A463 A4A7 A4A7 A4A7 A4A7 A4A7", 6, "中之之之之之", "勺之之之之之"}, // long
     };
     const std::string declaration = "charset=gb2312";
     std::string all;
@@ -642,6 +645,7 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
                              "INSERT INTO MERVIK VALUES (42151, 54958);"
                              "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
                              "INSERT INTO PHRASES VALUES (2, 2, X'A4A7A463', X'D6AED6D0');"
+                             "INSERT INTO PHRASES VALUES (6, 2, X'A463A4A7A4A7A4A7A4A7A4A7', X'D6D0D6AED6AED6AED6AED6AE');"
                              "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
                              "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
                              "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"

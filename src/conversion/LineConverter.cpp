@@ -288,8 +288,8 @@ void LineConverter::PrepareUtf8()
                 const char16_t first = source->Character(static_cast<std::uint16_t>(pair >> 16));
                 const char16_t second = source->Character(static_cast<std::uint16_t>(pair));
                 if (first != 0 && second != 0) {
-                    const kernel::PairPlace place =
-                        kernel::PlaceOfPair(static_cast<std::uint32_t>(first) << 16 | second, view.changedPairBits);
+                    const kernel::PairPlace place = kernel::PlaceOfPair(
+                        static_cast<std::uint32_t>(first) << 16 | second, view.changedPairBits);
                     (*bits)[place.word] |= place.mask;
                 }
             }
@@ -488,9 +488,8 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
             second.marks.count = 0;
             second.utf8 = encoding_ == TextEncoding::Utf8;
             const auto started = std::chrono::steady_clock::now();
-            helper_->Start([&second, kernel = kernel_, before = std::exchange(behind_, {})] {
-                second.Convert(*kernel, before);
-            });
+            helper_->Start(
+                [&second, kernel = kernel_, before = std::exchange(behind_, {})] { second.Convert(*kernel, before); });
             bytes.end = first + split;
             bytes.atEnd = false;
             const std::uint64_t lookups = lookups_;

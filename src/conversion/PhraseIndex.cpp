@@ -154,8 +154,10 @@ PhraseIndex::PhraseIndex(const PhraseTable& table, const AloneFunction& alone)
 
     // About 16 bits for each pair of a changed character.
     const unsigned changedPairBits = std::clamp<unsigned>(
-        static_cast<unsigned>(std::bit_width(std::max(changedPairsAfter_.size(), changedPairsBefore_.size()) * 16)), 10, 26);
-    for (auto [pairs, bits] : {std::pair{&changedPairsAfter_, &changedAfter_}, std::pair{&changedPairsBefore_, &changedBefore_}}) {
+        static_cast<unsigned>(std::bit_width(std::max(changedPairsAfter_.size(), changedPairsBefore_.size()) * 16)), 10,
+        26);
+    for (auto [pairs, bits] :
+         {std::pair{&changedPairsAfter_, &changedAfter_}, std::pair{&changedPairsBefore_, &changedBefore_}}) {
         bits->assign((std::size_t{1} << changedPairBits) / 64, 0);
         for (const std::uint32_t pair : *pairs)
             SetPair(*bits, changedPairBits, static_cast<std::uint16_t>(pair >> 16), static_cast<std::uint16_t>(pair));

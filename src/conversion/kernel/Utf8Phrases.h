@@ -110,12 +110,29 @@ inline bool MayChangeUtf8(const Phrases& phrases, const Utf8Phrases& utf8, const
            (after == 0 && !atEnd && end - trigger < 6);
 }
 
-// The matching around the trigger at `trigger` (kernel/Phrases.h's MatchAround), in UTF-8: it reads
-// a few characters back first, and the whole run back when the matching may start before them.
+// The matching around the trigger at `trigger` (kernel/Phrases.h's MatchAround), in UTF-8. Most
+// matchings are told by a few characters on either side, whose codes it reads first; then sixteen
+// back and as many ahead as the longest phrase needs, and the whole run back when the matching may
+// start before them.
 inline PhraseMatch MatchAroundUtf8(const Phrases& phrases, const Utf8Phrases& utf8, const unsigned char* trigger,
                                    const unsigned char* floor, const unsigned char* end, bool atEnd)
 {
+    constexpr std::ptrdiff_t kNear = 4;
     CodedRun run;
+    ReadRun(run, utf8, trigger, trigger - floor > 3 * kNear ? trigger - 3 * kNear : floor, end, atEnd,
+            std::size_t{kNear});
+    if (run.count == static_cast<std::size_t>((trigger - run.first) / 3 + kNear))
+        run.ended = false; // cut by the count, not by the text: a phrase may go on past it
+    if (const unsigned char* from = SegmentStartBefore(phrases, run.Coded(trigger), run.bytes, run.End());
+        from != run.bytes || run.first - floor < 3 || PageUnitAt(utf8, run.first - 3, end) == 0) {
+        PhraseMatch match = MatchFrom(phrases, from, run.Coded(trigger), run.End(), run.ended);
+        if (match.kind == PhraseMatch::Kind::Segment) {
+            match.start = run.Text(match.start);
+            match.end = run.Text(match.end);
+        }
+        if (match.kind != PhraseMatch::Kind::NeedsMore)
+            return match;
+    }
     ReadRun(run, utf8, trigger, trigger - floor > 3 * 16 ? trigger - 3 * 16 : floor, end, atEnd, CodedRun::kAhead);
     const unsigned char* from = SegmentStartBefore(phrases, run.Coded(trigger), run.bytes, run.End());
     if (from == run.bytes && run.first > floor && run.first - floor >= 3 &&
