@@ -118,11 +118,12 @@ inline Neighbours NeighboursInWindow(const Cursor& cursor, const unsigned char* 
     // The window's first place starts a character: the one before it is in its run where the run
     // began at least a character earlier.
     const std::uint64_t firstHasBefore = std::uint64_t{in - std::max(floor, cursor.runStart) >= 2};
-    const auto placeOf = [&](const unsigned char* at) {
-        return static_cast<int>(std::clamp<std::ptrdiff_t>(at - in, 0, 64));
+    const auto place = [](std::ptrdiff_t offset) {
+        return static_cast<int>(std::clamp<std::ptrdiff_t>(offset, 0, 64));
     };
-    const std::uint64_t fromFloor = ~Below(placeOf(floor));
-    const std::uint64_t before = ((characterLeads << 2) | firstHasBefore) & characterLeads & ~Below(placeOf(floor + 2));
+    const std::uint64_t fromFloor = ~Below(place(floor - in));
+    const std::uint64_t before = ((characterLeads << 2) | firstHasBefore) & characterLeads &
+                                 ~Below(place(floor - in + 2));
     // The next place of a character is one when it starts a character; where that lies at the
     // window's last place or past it, the bytes tell (a lead byte there may come before a line end).
     const std::uint64_t after = ((characterLeads >> 2) & Below(61)) | std::uint64_t{IsCharacterAt(in + 63)} << 61 |
