@@ -515,20 +515,20 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
     // 勺中國, 中啊 -> 中中, 丰国 -> 中國, and 啊国 -> 勺國, which writes what the rows write but stops
     // 国中 from matching inside it.
     TempDir dir;
-    WriteDatabase(dir.path() / "mervik.pcx",
-                  "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
-                  "INSERT INTO MERVIK VALUES (45290, 47610);"
-                  "INSERT INTO MERVIK VALUES (42148, 54992);"
-                  "INSERT INTO MERVIK VALUES (42083, 45217);"
-                  "INSERT INTO MERVIK VALUES (42151, 54958);"
-                  "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
-                  "INSERT INTO PHRASES VALUES (2, 2, X'A4A7A463', X'D6AED6D0');"
-                  "INSERT INTO PHRASES VALUES (6, 2, X'A463A4A7A4A7A4A7A4A7A4A7', X'D6D0D6AED6AED6AED6AED6AE');"
-                  "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
-                  "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
-                  "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"
-                  "INSERT INTO PHRASES VALUES (2, 2, X'A4A4B0EA', X'B7E1B9FA');"
-                  "INSERT INTO PHRASES VALUES (2, 2, X'A463B0EA', X'B0A1B9FA');");
+    const std::string rows = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
+                             "INSERT INTO MERVIK VALUES (45290, 47610);"
+                             "INSERT INTO MERVIK VALUES (42148, 54992);"
+                             "INSERT INTO MERVIK VALUES (42083, 45217);"
+                             "INSERT INTO MERVIK VALUES (42151, 54958);"
+                             "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A7A463', X'D6AED6D0');"
+                             "INSERT INTO PHRASES VALUES (6, 2, X'A463A4A7A4A7A4A7A4A7A4A7', X'D6D0D6AED6AED6AED6AED6AE');"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
+                             "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A4B0EA', X'B7E1B9FA');"
+                             "INSERT INTO PHRASES VALUES (2, 2, X'A463B0EA', X'B0A1B9FA');";
+    WriteDatabase(dir.path() / "mervik.pcx", rows);
     CharacterDictionary dictionary;
     dictionary.Open(dir.str());
     const struct {
@@ -637,26 +637,13 @@ TEST_P(LineConverterTest, TakesTheLongestPhraseAtEachPlace)
     // -> "CD"), beside triggers; and, in the second, one that begins with 0x80, of a trigger (C1C1
     // -> 80 42, but 中勺 in the phrase C1C1 D6D0), which keeps the kernels from telling the
     // triggers by their answers.
-    const std::string rows = "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
-                             "INSERT INTO MERVIK VALUES (45290, 47610);"
-                             "INSERT INTO MERVIK VALUES (42148, 54992);"
-                             "INSERT INTO MERVIK VALUES (42083, 45217);"
-                             "INSERT INTO MERVIK VALUES (17220, 49858);"
-                             "INSERT INTO MERVIK VALUES (42151, 54958);"
-                             "CREATE TABLE PHRASES (length INTEGER, direction INTEGER, big5 BLOB, gb BLOB);"
-                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A7A463', X'D6AED6D0');"
-                             "INSERT INTO PHRASES VALUES (6, 2, X'A463A4A7A4A7A4A7A4A7A4A7', X'D6D0D6AED6AED6AED6AED6AE');"
-                             "INSERT INTO PHRASES VALUES (2, 2, X'B0EAA463', X'B9FAD6D0');"
-                             "INSERT INTO PHRASES VALUES (3, 2, X'A463A4A4B0EA', X'B9FAD6D0B9FA');"
-                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A4A4', X'D6D0B0A1');"
-                             "INSERT INTO PHRASES VALUES (2, 2, X'A4A4B0EA', X'B7E1B9FA');"
-                             "INSERT INTO PHRASES VALUES (2, 2, X'A463B0EA', X'B0A1B9FA');";
     for (const bool oddTrigger : {false, true}) {
         TempDir oddDir;
         WriteDatabase(oddDir.path() / "mervik.pcx",
-                      rows + (oddTrigger ? "INSERT INTO MERVIK VALUES (32834, 49601);"
-                                           "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A463', X'C1C1D6D0');"
-                                         : ""));
+                      rows + "INSERT INTO MERVIK VALUES (17220, 49858);" +
+                          (oddTrigger ? "INSERT INTO MERVIK VALUES (32834, 49601);"
+                                        "INSERT INTO PHRASES VALUES (2, 2, X'A4A4A463', X'C1C1D6D0');"
+                                      : ""));
         CharacterDictionary odd;
         odd.Open(oddDir.str());
         std::string in = all + Bytes("B9FA C2C2 D6D0 B9FA 0A");

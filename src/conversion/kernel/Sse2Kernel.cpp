@@ -209,13 +209,14 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
         if (kPhrases && triggers != 0) {
             // First each trigger as it converts alone, and whether a phrase that changes it may
             // cover it, without a branch: which way those tests go changes from trigger to
-            // trigger. The matchings before in this window may move the floor up, which only
-            // takes candidates away; the second loop asks again.
+            // trigger. Those below the floor lie in the segment of a matching before: no
+            // candidates. The matchings in this window may move the floor up, which only takes
+            // candidates away; the second loop asks again.
             const unsigned char* const floor = cursor.floor;
             const Neighbours neighbours = NeighboursInWindow(cursor, in, characterLeads, floor);
             const Phrases& phrases = *block.phrases;
             std::uint64_t candidates = 0;
-            for (std::uint64_t left = triggers & neighbours.fromFloor; left != 0; left &= left - 1) {
+            for (std::uint64_t left = triggers; left != 0; left &= left - 1) {
                 const int place = std::countr_zero(left);
                 const unsigned char* const trigger = in + place;
                 bool isTrigger = true;
@@ -231,13 +232,7 @@ inline bool ConvertWindows(const Block& block, Cursor& cursor, LineMarks& marks)
                                  (hasAfter & MayHold(phrases.changedBefore, phrases.changedPairBits, trigger));
                 candidates |= static_cast<std::uint64_t>(isTrigger & may) << place;
             }
-            if constexpr (kTriggers == Triggers::Flag) {
-                // The triggers below the floor get their bit back too.
-                for (std::uint64_t left = triggers & ~neighbours.fromFloor; left != 0; left &= left - 1) {
-                    const int place = std::countr_zero(left);
-                    copy[place] |= static_cast<unsigned char>(HasBit(triggerBits, SlotAt(in + place)) << 7);
-                }
-            }
+            candidates &= neighbours.fromFloor;
             for (; candidates != 0; candidates &= candidates - 1) {
                 const int place = std::countr_zero(candidates);
                 const unsigned char* const trigger = in + place;
