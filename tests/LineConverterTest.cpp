@@ -29,7 +29,8 @@ protected:
         // 國 B0EA <-> 国 B9FA, 中 A4A4 <-> 中 D6D0, the Big5 pair A4 63 (勺) <-> GB B0A1 (啊), and
         // in UTF-8 three bytes for two (— A158 <-> — A1AA, after ‧ A145 <-> · A1A4) and two for
         // two (Α A344 <-> A6A1).
-        // The row for C0C0 (擬) has no gb value, so looking it up fails.
+        // The row for C0C0 (擬) has no gb value, so looking it up fails; that for A440 (一) answers
+        // A17F, which is no GBK character and cannot be written in UTF-8.
         WriteDatabase(dir_.path() / "mervik.pcx",
                       "CREATE TABLE MERVIK (big5 INTEGER, gb INTEGER);"
                       "INSERT INTO MERVIK VALUES (45290, 47610);"
@@ -39,6 +40,7 @@ protected:
                       "INSERT INTO MERVIK VALUES (41285, 41380);"
                       "INSERT INTO MERVIK VALUES (41304, 41386);"
                       "INSERT INTO MERVIK VALUES (41796, 42657);"
+                      "INSERT INTO MERVIK VALUES (42048, 41343);"
                       // Answers whose bytes hold a line break: written out, they would split the
                       // line in two.
                       "INSERT INTO MERVIK VALUES (41009, 3338);"   // 0D 0A
@@ -194,6 +196,18 @@ TEST_P(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)
             << line;
     }
     EXPECT_EQ(converter.ConvertedCount(), 2u);
+    // In UTF-8, an answer that is no character of the other code page fails where it comes, and
+    // only there.
+    LineConverter utf8(kToGb, dictionary_, view_, Kernel());
+    utf8.UseEncoding(fanjian::TextEncoding::Utf8);
+    EXPECT_EQ(utf8.ConvertLine("國中"), "国中");
+    EXPECT_THROW(
+        try { utf8.ConvertLine("中國一國"); } catch (const DictionaryError& error) {
+            EXPECT_NE(std::string(error.what()).find("UTF-8"), std::string::npos) << error.what();
+            throw;
+        },
+        DictionaryError);
+    EXPECT_EQ(utf8.ConvertedCount(), 4u);
 }
 
 TEST_P(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)

@@ -193,16 +193,41 @@ void LineConverter::FinishBehind() noexcept
         std::exchange(behind_, {})();
 }
 
+std::uint16_t LineConverter::AnswerEntry(std::uint16_t code, bool quietly) const
+{
+    const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
+    if (quietly && answers.IsBadRow(code))
+        return kernel::kUnknown;
+    const std::optional<std::uint16_t> answer = answers.Lookup(code);
+    if (!answer)
+        return kernel::kNoRow;
+    if (HoldsLineBreak(*answer)) {
+        if (quietly)
+            return kernel::kUnknown;
+        ThrowLineBreakAnswer(direction_, code, *answer);
+    }
+    return kernel::InStoreOrder(static_cast<unsigned char>(*answer >> 8), static_cast<unsigned char>(*answer));
+}
+
 void LineConverter::LookUp(std::uint16_t code)
 {
-    const std::optional<std::uint16_t> answer = dictionary_.Lookup(direction_, code);
-    std::uint16_t put = kernel::kNoRow;
-    if (answer) {
-        if (HoldsLineBreak(*answer))
-            ThrowLineBreakAnswer(direction_, code, *answer);
-        put = kernel::InStoreOrder(static_cast<unsigned char>(*answer >> 8), static_cast<unsigned char>(*answer));
+    if (!answersFilled_) {
+        answersFilled_ = true;
+        // Every code at once: each stop for an answer holds both threads up, and a run meets
+        // thousands of characters for the first time. A row that cannot be used stays unknown,
+        // so that the character's stop throws why, as it comes.
+        std::uint16_t* const answers = answers_.get();
+        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+            for (unsigned trail = 0; trail <= 0xFF; ++trail) {
+                const auto c = static_cast<std::uint16_t>(lead << 8 | trail);
+                if (std::uint16_t& put = kernel::AnswerFor(answers, c); put == kernel::kUnknown)
+                    put = AnswerEntry(c, true);
+            }
+        }
+        if (kernel::AnswerFor(answers, code) != kernel::kUnknown)
+            return;
     }
-    kernel::AnswerFor(answers_.get(), code) = put;
+    kernel::AnswerFor(answers_.get(), code) = AnswerEntry(code, false);
 }
 
 void LineConverter::StartFileOfUnknownEncoding()
@@ -301,20 +326,25 @@ void LineConverter::PrepareUtf8()
     // Last, as LookUpUtf8 calls this while utf8Source_ is unset.
     utf8Source_ = source;
     utf8Target_ = target;
+    // Every character at once, as LookUp does for double-byte codes.
+    for (std::uint32_t c = 0x80; c < kernel::kUtf8AnswerCount; ++c) {
+        if (utf8Answers_[c] == kernel::kUtf8Unknown && (c < 0xD800 || c > 0xDFFF))
+            utf8Answers_[c] = Utf8Entry(static_cast<char16_t>(c), true);
+    }
 }
 
-// The source code page's code for the character, the dictionary's answer for that code, and the
-// character the answer stands for in the target code page, in UTF-8.
-void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end)
+std::uint32_t LineConverter::Utf8Entry(char16_t character, bool quietly) const
 {
-    if (!utf8Source_)
-        PrepareUtf8();
-    const auto character = static_cast<char16_t>(kernel::ReadSequence(in, end).codePoint);
     std::uint32_t entry = kernel::kUtf8NoRow;
     if (const std::uint16_t code = utf8Source_->Code(character); code != 0) {
-        if (const std::optional<std::uint16_t> answer = dictionary_.Lookup(direction_, code)) {
+        const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
+        if (quietly && answers.IsBadRow(code))
+            return kernel::kUtf8Unknown;
+        if (const std::optional<std::uint16_t> answer = answers.Lookup(code)) {
             const char16_t put = utf8Target_->Character(*answer);
             if (put == 0) {
+                if (quietly)
+                    return kernel::kUtf8Unknown;
                 const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
                 throw DictionaryError("the dictionary row for " + RowName(direction_, code) + " answers " +
                                       std::to_string(*answer) + ", which is no " + (toGb ? "GB2312 or GBK" : "Big5") +
@@ -326,7 +356,15 @@ void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end
     // A trigger's entry carries the flag that the kernels tell triggers by (kernel/Utf8Path.h).
     if (utf8Phrases_ && kernel::IsUtf8Trigger(*utf8Phrases_, character))
         entry = kernel::Utf8Flagged(entry);
-    utf8Answers_[character] = entry;
+    return entry;
+}
+
+void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end)
+{
+    if (!utf8Source_)
+        PrepareUtf8();
+    const auto character = static_cast<char16_t>(kernel::ReadSequence(in, end).codePoint);
+    utf8Answers_[character] = Utf8Entry(character, false);
 }
 
 std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)

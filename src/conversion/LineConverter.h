@@ -163,20 +163,26 @@ private:
     // ends at `step`: its bytes are moved to follow the first part's and its replacements shown.
     kernel::Progress JoinSecondPart(kernel::Block& bytes, kernel::Progress step, kernel::Matching& matching);
 
-    // Puts the dictionary's answer for a character code into answers_; throws when the row cannot
-    // be used.
+    // Puts the dictionary's answer for a character code into answers_, and the first time those
+    // of every code; throws when the row cannot be used.
     void LookUp(std::uint16_t code);
-    // The code pages and the phrases' UTF-8 forms, made when the first character needs them.
+    // What answers_ holds for a code (kernel/AnswerTable.h). Where the dictionary's row cannot
+    // be used, throws why, or `quietly`, gives kUnknown.
+    std::uint16_t AnswerEntry(std::uint16_t code, bool quietly) const;
+    // The code pages and the phrases' UTF-8 forms, made when the first character needs them, and
+    // the entries of every character.
     void PrepareUtf8();
-    // The same for the character of the UTF-8 sequence at `in`, into utf8Answers_.
+    // The same as LookUp for the character of the UTF-8 sequence at `in`, into utf8Answers_.
     void LookUpUtf8(const unsigned char* in, const unsigned char* end);
+    // The same as AnswerEntry for utf8Answers_ (kernel/Utf8Path.h).
+    std::uint32_t Utf8Entry(char16_t character, bool quietly) const;
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
     const kernel::Kernel* kernel_;
     CountReporter reporter_;
-    // What to write for a double-byte character (kernel/AnswerTable.h), filled in as characters
-    // come.
+    // What to write for a double-byte character (kernel/AnswerTable.h), filled in when the first
+    // character needs an answer.
     struct FreeTable {
         void operator()(void* table) const noexcept { std::free(table); }
     };
@@ -201,6 +207,7 @@ private:
     bool inLine_ = false; // bytes of a line without its terminator have been taken
     bool useHelper_;
     std::uint64_t lookups_ = 0; // the times the kernel stopped for an answer
+    bool answersFilled_ = false;           // answers_ holds every usable code's answer
     std::unique_ptr<HelperThread> helper_; // started with the first long block
     std::unique_ptr<SecondPart> second_;
     std::function<void()> behind_; // RunBehind

@@ -64,6 +64,12 @@ public:
                 return std::nullopt;
             ThrowBadRow(direction_, code);
         }
+        // Whether Lookup throws for the code: its first row holds no usable value.
+        bool IsBadRow(std::uint16_t code) const
+        {
+            const std::uint16_t answer = table_[code];
+            return answer != kNoRow && answer < kFirstDoubleByteCode;
+        }
 
     private:
         friend class CharacterDictionary;

@@ -11,8 +11,8 @@
 namespace fanjian::kernel {
 
 // No answer begins with a zero byte (answers are 256 or more), so every marker does. A table of
-// zeros asks the dictionary for every code, which makes a converter cheap to make: a run makes
-// one, but the tests make thousands.
+// zeros makes a converter cheap to make (a run makes one, but the tests make thousands); the first
+// character that needs an answer has the table filled.
 constexpr std::uint16_t Marker(unsigned char kind)
 {
     return std::endian::native == std::endian::little ? static_cast<std::uint16_t>(kind << 8) : kind;
