@@ -48,6 +48,54 @@ std::string RowName(ConversionDirection direction, std::uint16_t code)
                           ", whose bytes hold a line break");
 }
 
+// What the answer table holds for a code (kernel/AnswerTable.h). Where the dictionary's row cannot
+// be used, throws why, or `quietly`, gives kUnknown.
+std::uint16_t AnswerEntry(const CharacterDictionary::DirectionAnswers& rows, ConversionDirection direction,
+                          std::uint16_t code, bool quietly)
+{
+    if (quietly && rows.IsBadRow(code))
+        return kernel::kUnknown;
+    const std::optional<std::uint16_t> answer = rows.Lookup(code);
+    if (!answer)
+        return kernel::kNoRow;
+    if (HoldsLineBreak(*answer)) {
+        if (quietly)
+            return kernel::kUnknown;
+        ThrowLineBreakAnswer(direction, code, *answer);
+    }
+    return kernel::InStoreOrder(static_cast<unsigned char>(*answer >> 8), static_cast<unsigned char>(*answer));
+}
+
+// The same for the table of UTF-8 text (kernel/Utf8Path.h): the source code page's code for the
+// character, the dictionary's answer for that code, and the character the answer stands for in the
+// target code page, in UTF-8.
+std::uint32_t Utf8Entry(const CharacterDictionary::DirectionAnswers& rows, ConversionDirection direction,
+                        const CodePage& source, const CodePage& target, const kernel::Utf8Phrases* phrases,
+                        char16_t character, bool quietly)
+{
+    std::uint32_t entry = kernel::kUtf8NoRow;
+    if (const std::uint16_t code = source.Code(character); code != 0) {
+        if (quietly && rows.IsBadRow(code))
+            return kernel::kUtf8Unknown;
+        if (const std::optional<std::uint16_t> answer = rows.Lookup(code)) {
+            const char16_t put = target.Character(*answer);
+            if (put == 0) {
+                if (quietly)
+                    return kernel::kUtf8Unknown;
+                const bool toGb = direction == ConversionDirection::TraditionalToSimplified;
+                throw DictionaryError("the dictionary row for " + RowName(direction, code) + " answers " +
+                                      std::to_string(*answer) + ", which is no " + (toGb ? "GB2312 or GBK" : "Big5") +
+                                      " character: it cannot be written in UTF-8");
+            }
+            entry = kernel::Utf8Answer(character, put);
+        }
+    }
+    // A trigger's entry carries the flag that the kernels tell triggers by (kernel/Utf8Path.h).
+    if (phrases && kernel::IsUtf8Trigger(*phrases, character))
+        entry = kernel::Utf8Flagged(entry);
+    return entry;
+}
+
 // The cores this process may run on (taskset, a container's cpuset), not all the machine has: on
 // one core the two threads would only take turns.
 unsigned CoresAtHand()
@@ -193,22 +241,6 @@ void LineConverter::FinishBehind() noexcept
         std::exchange(behind_, {})();
 }
 
-std::uint16_t LineConverter::AnswerEntry(std::uint16_t code, bool quietly) const
-{
-    const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
-    if (quietly && answers.IsBadRow(code))
-        return kernel::kUnknown;
-    const std::optional<std::uint16_t> answer = answers.Lookup(code);
-    if (!answer)
-        return kernel::kNoRow;
-    if (HoldsLineBreak(*answer)) {
-        if (quietly)
-            return kernel::kUnknown;
-        ThrowLineBreakAnswer(direction_, code, *answer);
-    }
-    return kernel::InStoreOrder(static_cast<unsigned char>(*answer >> 8), static_cast<unsigned char>(*answer));
-}
-
 void LineConverter::LookUp(std::uint16_t code)
 {
     if (!answersFilled_) {
@@ -217,17 +249,18 @@ void LineConverter::LookUp(std::uint16_t code)
         // thousands of characters for the first time. A row that cannot be used stays unknown,
         // so that the character's stop throws why, as it comes.
         std::uint16_t* const answers = answers_.get();
+        const CharacterDictionary::DirectionAnswers rows = dictionary_.Answers(direction_);
         for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
             for (unsigned trail = 0; trail <= 0xFF; ++trail) {
                 const auto c = static_cast<std::uint16_t>(lead << 8 | trail);
                 if (std::uint16_t& put = kernel::AnswerFor(answers, c); put == kernel::kUnknown)
-                    put = AnswerEntry(c, true);
+                    put = AnswerEntry(rows, direction_, c, true);
             }
         }
         if (kernel::AnswerFor(answers, code) != kernel::kUnknown)
             return;
     }
-    kernel::AnswerFor(answers_.get(), code) = AnswerEntry(code, false);
+    kernel::AnswerFor(answers_.get(), code) = AnswerEntry(dictionary_.Answers(direction_), direction_, code, false);
 }
 
 void LineConverter::StartFileOfUnknownEncoding()
@@ -327,36 +360,12 @@ void LineConverter::PrepareUtf8()
     utf8Source_ = source;
     utf8Target_ = target;
     // Every character at once, as LookUp does for double-byte codes.
+    const CharacterDictionary::DirectionAnswers rows = dictionary_.Answers(direction_);
     for (std::uint32_t c = 0x80; c < kernel::kUtf8AnswerCount; ++c) {
         if (utf8Answers_[c] == kernel::kUtf8Unknown && (c < 0xD800 || c > 0xDFFF))
-            utf8Answers_[c] = Utf8Entry(static_cast<char16_t>(c), true);
+            utf8Answers_[c] =
+                Utf8Entry(rows, direction_, *source, *target, utf8Phrases_.get(), static_cast<char16_t>(c), true);
     }
-}
-
-std::uint32_t LineConverter::Utf8Entry(char16_t character, bool quietly) const
-{
-    std::uint32_t entry = kernel::kUtf8NoRow;
-    if (const std::uint16_t code = utf8Source_->Code(character); code != 0) {
-        const CharacterDictionary::DirectionAnswers answers = dictionary_.Answers(direction_);
-        if (quietly && answers.IsBadRow(code))
-            return kernel::kUtf8Unknown;
-        if (const std::optional<std::uint16_t> answer = answers.Lookup(code)) {
-            const char16_t put = utf8Target_->Character(*answer);
-            if (put == 0) {
-                if (quietly)
-                    return kernel::kUtf8Unknown;
-                const bool toGb = direction_ == ConversionDirection::TraditionalToSimplified;
-                throw DictionaryError("the dictionary row for " + RowName(direction_, code) + " answers " +
-                                      std::to_string(*answer) + ", which is no " + (toGb ? "GB2312 or GBK" : "Big5") +
-                                      " character: it cannot be written in UTF-8");
-            }
-            entry = kernel::Utf8Answer(character, put);
-        }
-    }
-    // A trigger's entry carries the flag that the kernels tell triggers by (kernel/Utf8Path.h).
-    if (utf8Phrases_ && kernel::IsUtf8Trigger(*utf8Phrases_, character))
-        entry = kernel::Utf8Flagged(entry);
-    return entry;
 }
 
 void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end)
@@ -364,7 +373,8 @@ void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end
     if (!utf8Source_)
         PrepareUtf8();
     const auto character = static_cast<char16_t>(kernel::ReadSequence(in, end).codePoint);
-    utf8Answers_[character] = Utf8Entry(character, false);
+    utf8Answers_[character] =
+        Utf8Entry(dictionary_.Answers(direction_), direction_, *utf8Source_, *utf8Target_, utf8Phrases_.get(), character, false);
 }
 
 std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)

@@ -166,16 +166,11 @@ private:
     // Puts the dictionary's answer for a character code into answers_, and the first time those
     // of every code; throws when the row cannot be used.
     void LookUp(std::uint16_t code);
-    // What answers_ holds for a code (kernel/AnswerTable.h). Where the dictionary's row cannot
-    // be used, throws why, or `quietly`, gives kUnknown.
-    std::uint16_t AnswerEntry(std::uint16_t code, bool quietly) const;
     // The code pages and the phrases' UTF-8 forms, made when the first character needs them, and
     // the entries of every character.
     void PrepareUtf8();
     // The same as LookUp for the character of the UTF-8 sequence at `in`, into utf8Answers_.
     void LookUpUtf8(const unsigned char* in, const unsigned char* end);
-    // The same as AnswerEntry for utf8Answers_ (kernel/Utf8Path.h).
-    std::uint32_t Utf8Entry(char16_t character, bool quietly) const;
 
     ConversionDirection direction_;
     const CharacterDictionary& dictionary_;
