@@ -243,24 +243,33 @@ void LineConverter::FinishBehind() noexcept
 
 void LineConverter::LookUp(std::uint16_t code)
 {
-    if (!answersFilled_) {
-        answersFilled_ = true;
-        // Every code at once: each stop for an answer holds both threads up, and a run meets
-        // thousands of characters for the first time. A row that cannot be used stays unknown,
-        // so that the character's stop throws why, as it comes.
-        std::uint16_t* const answers = answers_.get();
-        const CharacterDictionary::DirectionAnswers rows = dictionary_.Answers(direction_);
-        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
-            for (unsigned trail = 0; trail <= 0xFF; ++trail) {
-                const auto c = static_cast<std::uint16_t>(lead << 8 | trail);
-                if (std::uint16_t& put = kernel::AnswerFor(answers, c); put == kernel::kUnknown)
-                    put = AnswerEntry(rows, direction_, c, true);
-            }
-        }
-        if (kernel::AnswerFor(answers, code) != kernel::kUnknown)
-            return;
-    }
     kernel::AnswerFor(answers_.get(), code) = AnswerEntry(dictionary_.Answers(direction_), direction_, code, false);
+}
+
+void LineConverter::FillAnswers()
+{
+    answersFilled_ = true;
+    std::uint16_t* const answers = answers_.get();
+    const CharacterDictionary::DirectionAnswers rows = dictionary_.Answers(direction_);
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        for (unsigned trail = 0; trail <= 0xFF; ++trail) {
+            const auto code = static_cast<std::uint16_t>(lead << 8 | trail);
+            if (std::uint16_t& put = kernel::AnswerFor(answers, code); put == kernel::kUnknown)
+                put = AnswerEntry(rows, direction_, code, true);
+        }
+    }
+    if (utf8Source_)
+        FillUtf8Answers();
+}
+
+void LineConverter::FillUtf8Answers()
+{
+    const CharacterDictionary::DirectionAnswers rows = dictionary_.Answers(direction_);
+    for (std::uint32_t c = 0x80; c < kernel::kUtf8AnswerCount; ++c) {
+        if (utf8Answers_[c] == kernel::kUtf8Unknown && (c < 0xD800 || c > 0xDFFF))
+            utf8Answers_[c] = Utf8Entry(rows, direction_, *utf8Source_, *utf8Target_, utf8Phrases_.get(),
+                                        static_cast<char16_t>(c), true);
+    }
 }
 
 void LineConverter::StartFileOfUnknownEncoding()
@@ -359,13 +368,8 @@ void LineConverter::PrepareUtf8()
     // Last, as LookUpUtf8 calls this while utf8Source_ is unset.
     utf8Source_ = source;
     utf8Target_ = target;
-    // Every character at once, as LookUp does for double-byte codes.
-    const CharacterDictionary::DirectionAnswers rows = dictionary_.Answers(direction_);
-    for (std::uint32_t c = 0x80; c < kernel::kUtf8AnswerCount; ++c) {
-        if (utf8Answers_[c] == kernel::kUtf8Unknown && (c < 0xD800 || c > 0xDFFF))
-            utf8Answers_[c] =
-                Utf8Entry(rows, direction_, *source, *target, utf8Phrases_.get(), static_cast<char16_t>(c), true);
-    }
+    if (answersFilled_)
+        FillUtf8Answers();
 }
 
 void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end)
@@ -524,6 +528,10 @@ std::size_t LineConverter::ConvertInto(std::string_view block, bool atEnd, Bytes
                 second_ = std::make_unique<SecondPart>();
                 helper_ = std::make_unique<HelperThread>();
             }
+            // Each stop for an answer would hold both threads up, and a run meets thousands of
+            // characters for the first time.
+            if (!answersFilled_)
+                FillAnswers();
             SecondPart& second = *second_;
             second.bytes = bytes;
             second.bytes.first = first + split;

@@ -163,11 +163,15 @@ private:
     // ends at `step`: its bytes are moved to follow the first part's and its replacements shown.
     kernel::Progress JoinSecondPart(kernel::Block& bytes, kernel::Progress step, kernel::Matching& matching);
 
-    // Puts the dictionary's answer for a character code into answers_, and the first time those
-    // of every code; throws when the row cannot be used.
+    // Puts the dictionary's answer for a character code into answers_; throws when the row cannot
+    // be used.
     void LookUp(std::uint16_t code);
-    // The code pages and the phrases' UTF-8 forms, made when the first character needs them, and
-    // the entries of every character.
+    // Puts the answers of every code whose row can be used into answers_ at once, and into
+    // utf8Answers_ once it is made: before the first block cut in two. A row that cannot be used
+    // stays unknown, so that its character still fails where it comes.
+    void FillAnswers();
+    void FillUtf8Answers();
+    // The code pages and the phrases' UTF-8 forms, made when the first character needs them.
     void PrepareUtf8();
     // The same as LookUp for the character of the UTF-8 sequence at `in`, into utf8Answers_.
     void LookUpUtf8(const unsigned char* in, const unsigned char* end);
@@ -176,8 +180,8 @@ private:
     const CharacterDictionary& dictionary_;
     const kernel::Kernel* kernel_;
     CountReporter reporter_;
-    // What to write for a double-byte character (kernel/AnswerTable.h), filled in when the first
-    // character needs an answer.
+    // What to write for a double-byte character (kernel/AnswerTable.h), filled in as characters
+    // come, or all at once for long blocks.
     struct FreeTable {
         void operator()(void* table) const noexcept { std::free(table); }
     };
@@ -202,7 +206,7 @@ private:
     bool inLine_ = false; // bytes of a line without its terminator have been taken
     bool useHelper_;
     std::uint64_t lookups_ = 0; // the times the kernel stopped for an answer
-    bool answersFilled_ = false;           // answers_ holds every usable code's answer
+    bool answersFilled_ = false;           // FillAnswers has run
     std::unique_ptr<HelperThread> helper_; // started with the first long block
     std::unique_ptr<SecondPart> second_;
     std::function<void()> behind_; // RunBehind
