@@ -11,8 +11,8 @@
 namespace fanjian::kernel {
 
 // No answer begins with a zero byte (answers are 256 or more), so every marker does. A table of
-// zeros makes a converter cheap to make (a run makes one, but the tests make thousands); the first
-// character that needs an answer has the table filled.
+// zeros makes a converter cheap to make (a run makes one, but the tests make thousands); it is
+// filled as characters come, or at once before a block that two threads convert.
 constexpr std::uint16_t Marker(unsigned char kind)
 {
     return std::endian::native == std::endian::little ? static_cast<std::uint16_t>(kind << 8) : kind;

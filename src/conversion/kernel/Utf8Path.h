@@ -16,8 +16,8 @@ namespace fanjian::kernel {
 
 // The table is indexed by code point (the Basic Multilingual Plane; no code page here holds a
 // character beyond it). An entry holds the answer's UTF-8 bytes in its low three bytes, the first
-// written lowest, and its kind in the top byte; zero, before the dictionary is asked (the first
-// character that needs an answer has the table filled).
+// written lowest, and its kind in the top byte; zero, before the dictionary is asked (as in
+// AnswerTable.h).
 inline constexpr std::size_t kUtf8AnswerCount = 65536;
 inline constexpr std::uint32_t kUtf8Unknown = 0;
 inline constexpr std::uint32_t kUtf8ThreeBytes = 0;         // three bytes for a character of three
