@@ -208,6 +208,19 @@ TEST_P(LineConverterTest, AFailingLookupEndsTheLineAndKeepsTheCount)
         },
         DictionaryError);
     EXPECT_EQ(utf8.ConvertedCount(), 4u);
+    // The same after a block long enough for two threads, before which the answers are filled at
+    // once: those rows still fail where their characters come.
+    std::string longText;
+    while (longText.size() < 2 * LineConverter::kSplitSize)
+        longText += Bytes("B0EA A4A4") + "\n";
+    for (const char* bad : {"C0C0", "A031"}) {
+        fanjian::SilentProgressView silent;
+        LineConverter filled(kToGb, dictionary_, silent, Kernel());
+        filled.UseSecondThread(true);
+        std::string out;
+        EXPECT_THROW(filled.ConvertLines(longText + Bytes(bad) + "\n", true, out), DictionaryError) << bad;
+        EXPECT_EQ(filled.ConvertedCount(), longText.size() / 5 * 2) << bad;
+    }
 }
 
 TEST_P(LineConverterTest, AViewThatThrowsEndsTheLineOfTheReplacementItThrewAt)
