@@ -377,8 +377,8 @@ void LineConverter::LookUpUtf8(const unsigned char* in, const unsigned char* end
     if (!utf8Source_)
         PrepareUtf8();
     const auto character = static_cast<char16_t>(kernel::ReadSequence(in, end).codePoint);
-    utf8Answers_[character] =
-        Utf8Entry(dictionary_.Answers(direction_), direction_, *utf8Source_, *utf8Target_, utf8Phrases_.get(), character, false);
+    utf8Answers_[character] = Utf8Entry(dictionary_.Answers(direction_), direction_, *utf8Source_, *utf8Target_,
+                                        utf8Phrases_.get(), character, false);
 }
 
 std::size_t LineConverter::ConvertLines(std::string_view block, bool atEnd, std::string& out)
