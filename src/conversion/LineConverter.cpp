@@ -354,11 +354,9 @@ void LineConverter::PrepareUtf8()
             for (const std::uint32_t pair : *pairs) {
                 const char16_t first = source->Character(static_cast<std::uint16_t>(pair >> 16));
                 const char16_t second = source->Character(static_cast<std::uint16_t>(pair));
-                if (first != 0 && second != 0) {
-                    const kernel::PairPlace place = kernel::PlaceOfPair(
-                        static_cast<std::uint32_t>(first) << 16 | second, view.changedPairBits);
-                    (*bits)[place.word] |= place.mask;
-                }
+                if (first != 0 && second != 0)
+                    kernel::AddPair(bits->data(), view.changedPairBits,
+                                    static_cast<std::uint32_t>(first) << 16 | second);
             }
         }
         utf8Phrases_.reset(new kernel::Utf8Phrases{utf8Triggers_.data(), source->Codes(), target->Characters(),

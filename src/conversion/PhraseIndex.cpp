@@ -22,8 +22,7 @@ void SetPair(std::vector<std::uint64_t>& bits, unsigned pairBits, std::uint16_t 
     const std::uint16_t units[2] = {Unit(first), Unit(second)};
     std::uint32_t pair;
     std::memcpy(&pair, units, 4);
-    const kernel::PairPlace place = kernel::PlaceOfPair(pair, pairBits);
-    bits[place.word] |= place.mask;
+    kernel::AddPair(bits.data(), pairBits, pair);
 }
 
 // Sorts keys whose bits below bit 27 are already in order (the phrases' numbers, as the keys

@@ -97,6 +97,13 @@ inline PairPlace PlaceOfPair(std::uint32_t pair, unsigned pairBits)
             std::uint64_t{1} << ((product >> 32) & 63) | std::uint64_t{1} << ((product >> 38) & 63)};
 }
 
+// Puts `pair` into the bit set.
+inline void AddPair(std::uint64_t* bits, unsigned pairBits, std::uint32_t pair)
+{
+    const PairPlace place = PlaceOfPair(pair, pairBits);
+    bits[place.word] |= place.mask;
+}
+
 // True when the bit set may hold `pair` (false positives only).
 inline bool MayHold(const std::uint64_t* bits, unsigned pairBits, std::uint32_t pair)
 {

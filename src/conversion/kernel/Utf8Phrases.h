@@ -119,18 +119,22 @@ inline PhraseMatch MatchAroundUtf8(const Phrases& phrases, const Utf8Phrases& ut
 {
     constexpr std::ptrdiff_t kNear = 4;
     CodedRun run;
+    // The matching from `from`, in the run's codes, with its segment's places in the text.
+    const auto matchFrom = [&](const unsigned char* from) {
+        PhraseMatch match = MatchFrom(phrases, from, run.Coded(trigger), run.End(), run.ended);
+        if (match.kind == PhraseMatch::Kind::Segment) {
+            match.start = run.Text(match.start);
+            match.end = run.Text(match.end);
+        }
+        return match;
+    };
     ReadRun(run, utf8, trigger, trigger - floor > 3 * kNear ? trigger - 3 * kNear : floor, end, atEnd,
             std::size_t{kNear});
     if (run.count == static_cast<std::size_t>((trigger - run.first) / 3 + kNear))
         run.ended = false; // cut by the count, not by the text: a phrase may go on past it
     if (const unsigned char* from = SegmentStartBefore(phrases, run.Coded(trigger), run.bytes, run.End());
         from != run.bytes || run.first - floor < 3 || PageUnitAt(utf8, run.first - 3, end) == 0) {
-        PhraseMatch match = MatchFrom(phrases, from, run.Coded(trigger), run.End(), run.ended);
-        if (match.kind == PhraseMatch::Kind::Segment) {
-            match.start = run.Text(match.start);
-            match.end = run.Text(match.end);
-        }
-        if (match.kind != PhraseMatch::Kind::NeedsMore)
+        if (const PhraseMatch match = matchFrom(from); match.kind != PhraseMatch::Kind::NeedsMore)
             return match;
     }
     ReadRun(run, utf8, trigger, trigger - floor > 3 * 16 ? trigger - 3 * 16 : floor, end, atEnd, CodedRun::kAhead);
@@ -140,12 +144,7 @@ inline PhraseMatch MatchAroundUtf8(const Phrases& phrases, const Utf8Phrases& ut
         ReadRun(run, utf8, trigger, floor, end, atEnd, CodedRun::kAhead);
         from = SegmentStartBefore(phrases, run.Coded(trigger), run.bytes, run.End());
     }
-    PhraseMatch match = MatchFrom(phrases, from, run.Coded(trigger), run.End(), run.ended);
-    if (match.kind == PhraseMatch::Kind::Segment) {
-        match.start = run.Text(match.start);
-        match.end = run.Text(match.end);
-    }
-    return match;
+    return matchFrom(from);
 }
 
 // Where a block that is not a file's last, stopped at `stop` after a character of a run, leaves
